@@ -39,7 +39,9 @@ static void PutReply(const IpmiSimState* State, uint8_t* Output, uint32_t Count)
     }
 }
 
-static uint32_t MinCount(uint32_t Left, uint32_t Right) { return Left < Right ? Left : Right; }
+static uint32_t MinCount(uint32_t Left, uint32_t Right) {
+    return Left < Right ? Left : Right;
+}
 
 void IpmiSimAnswerRequest(IpmiSimState* State, uint32_t Code, const uint8_t* Input,
                           uint32_t InputLength, uint8_t* Output, uint32_t OutputLength,

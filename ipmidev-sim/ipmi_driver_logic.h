@@ -17,21 +17,21 @@
 
 // The stored setting and the scripted behaviour of the driver.
 struct IpmiSimState {
-    uint8_t Setting;       // the stored EMP setting byte
-    uint8_t ReplyStatus;   // IPMI status byte put at reply offset 0
-    uint32_t ReadBytes;    // bytes a successful read reports returned (0..20)
-    uint32_t FailReads;    // non-zero: every read fails with ReadErrorCode
+    uint8_t Setting;     // the stored EMP setting byte
+    uint8_t ReplyStatus; // IPMI status byte put at reply offset 0
+    uint32_t ReadBytes;  // bytes a successful read reports returned (0..20)
+    uint32_t FailReads;  // non-zero: every read fails with ReadErrorCode
     uint32_t ReadErrorCode;
-    uint32_t FailWrites;   // non-zero: every write fails with WriteErrorCode
+    uint32_t FailWrites; // non-zero: every write fails with WriteErrorCode
     uint32_t WriteErrorCode;
-    uint32_t KeepSetting;  // non-zero: writes succeed but store nothing
+    uint32_t KeepSetting; // non-zero: writes succeed but store nothing
 };
 
 struct IpmiSimOutcome {
-    uint32_t Succeeded;      // non-zero: the request completed successfully
-    uint32_t ErrorCode;      // Win32 error code when it did not
-    uint32_t BytesReturned;  // bytes written to the output buffer
-    uint32_t SettingStored;  // non-zero: a write changed State->Setting
+    uint32_t Succeeded;     // non-zero: the request completed successfully
+    uint32_t ErrorCode;     // Win32 error code when it did not
+    uint32_t BytesReturned; // bytes written to the output buffer
+    uint32_t SettingStored; // non-zero: a write changed State->Setting
 };
 
 void IpmiSimInitState(IpmiSimState* State);

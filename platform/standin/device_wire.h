@@ -19,18 +19,19 @@
 // The abstract-namespace socket that serves "\\.\<DeviceName>" is
 // "\0win32-device:<DEVICENAME>", the name folded to upper case as Windows
 // device names are case-insensitive. Fills Path (a sun_path of PathSize
-// bytes) and returns the address length to pass to connect or bind, or 0
-// when the name does not fit or is empty.
-size_t BuildDeviceSocketName(const char *DeviceName, char *Path, size_t PathSize);
+// bytes) and returns how many of its bytes the name uses, or 0 when the
+// name does not fit or is empty. The address length for connect or bind
+// is offsetof(sockaddr_un, sun_path) plus that.
+size_t BuildDeviceSocketName(const char* DeviceName, char* Path, size_t PathSize);
 
-inline void PutWireU32(uint8_t *Bytes, uint32_t Value) {
+inline void PutWireU32(uint8_t* Bytes, uint32_t Value) {
     Bytes[0] = static_cast<uint8_t>(Value);
     Bytes[1] = static_cast<uint8_t>(Value >> 8);
     Bytes[2] = static_cast<uint8_t>(Value >> 16);
     Bytes[3] = static_cast<uint8_t>(Value >> 24);
 }
 
-inline uint32_t GetWireU32(const uint8_t *Bytes) {
+inline uint32_t GetWireU32(const uint8_t* Bytes) {
     return static_cast<uint32_t>(Bytes[0]) | (static_cast<uint32_t>(Bytes[1]) << 8) |
            (static_cast<uint32_t>(Bytes[2]) << 16) | (static_cast<uint32_t>(Bytes[3]) << 24);
 }
