@@ -5,7 +5,7 @@
 #include "ipmi_channel.h"
 
 struct EmpOption {
-    const char *Text;
+    const char* Text;
     bool PrintsUsage; // "/?" asks for the usage and needs no device
     EmpAction Action;
 };
@@ -34,7 +34,7 @@ static char FoldAsciiCase(char Letter) {
     return Letter >= 'A' && Letter <= 'Z' ? static_cast<char>(Letter - 'A' + 'a') : Letter;
 }
 
-static bool MatchesOption(const char *Argument, const char *Option) {
+static bool MatchesOption(const char* Argument, const char* Option) {
     while (*Argument != '\0' && FoldAsciiCase(*Argument) == FoldAsciiCase(*Option)) {
         ++Argument;
         ++Option;
@@ -42,8 +42,8 @@ static bool MatchesOption(const char *Argument, const char *Option) {
     return *Argument == '\0' && *Option == '\0';
 }
 
-static const EmpOption *FindEmpOption(const char *Argument) {
-    for (const EmpOption &Option : EMP_OPTIONS) {
+static const EmpOption* FindEmpOption(const char* Argument) {
+    for (const EmpOption& Option : EMP_OPTIONS) {
         if (MatchesOption(Argument, Option.Text)) {
             return &Option;
         }
@@ -65,14 +65,14 @@ static void RunEmpAction(EmpAction Action) {
     }
 }
 
-int RunEmpctl(int ArgumentCount, char **Arguments) {
+int RunEmpctl(int ArgumentCount, char** Arguments) {
     const int OptionCount = ArgumentCount > 1 ? ArgumentCount - 1 : 0;
     if (OptionCount == 0) {
         PrintUsage();
         return EMPCTL_EXIT_SUCCESS;
     }
 
-    const EmpOption *Option = OptionCount == 1 ? FindEmpOption(Arguments[1]) : nullptr;
+    const EmpOption* Option = OptionCount == 1 ? FindEmpOption(Arguments[1]) : nullptr;
     if (Option == nullptr) {
         PrintInvalidOptions();
         PrintUsage();

@@ -11,4 +11,4 @@ void PrintInvalidOptions(void);
 
 // The program entry's work: ArgumentCount and Arguments as main receives
 // them, the program name first. Returns the process exit status.
-int RunEmpctl(int ArgumentCount, char **Arguments);
+int RunEmpctl(int ArgumentCount, char** Arguments);

@@ -1,5 +1,5 @@
 #include "empctl_cli.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     return RunEmpctl(argc, argv);
 }

@@ -7,4 +7,4 @@
 #define CONSOLE_PRINTF_FORMAT
 #endif
 
-void ConsolePrint(const char *Format, ...) CONSOLE_PRINTF_FORMAT;
+void ConsolePrint(const char* Format, ...) CONSOLE_PRINTF_FORMAT;

@@ -9,7 +9,7 @@
 
 struct EmpChangeMessages {
     uint8_t Target;
-    const char *Confirmation;
+    const char* Confirmation;
 };
 
 static const EmpChangeMessages EMP_CHANGE_MESSAGES[] = {
@@ -27,7 +27,7 @@ void ShowEmpSetting(void) {
         PrintReadbackFailure();
         return;
     }
-    const IpmiSettingResponse *Response = GetIpmiSettingResponse();
+    const IpmiSettingResponse* Response = GetIpmiSettingResponse();
     const unsigned Status = Response->Status;
     const unsigned Setting = Response->Setting;
     if (Status == IPMI_STATUS_SUCCESS && Setting == EMP_SETTING_DISABLED) {
@@ -39,8 +39,8 @@ void ShowEmpSetting(void) {
     }
 }
 
-static const EmpChangeMessages *FindEmpChangeMessages(uint8_t Target) {
-    for (const EmpChangeMessages &Messages : EMP_CHANGE_MESSAGES) {
+static const EmpChangeMessages* FindEmpChangeMessages(uint8_t Target) {
+    for (const EmpChangeMessages& Messages : EMP_CHANGE_MESSAGES) {
         if (Messages.Target == Target) {
             return &Messages;
         }
@@ -49,7 +49,7 @@ static const EmpChangeMessages *FindEmpChangeMessages(uint8_t Target) {
 }
 
 void ChangeEmpSetting(uint8_t Target) {
-    const EmpChangeMessages *Messages = FindEmpChangeMessages(Target);
+    const EmpChangeMessages* Messages = FindEmpChangeMessages(Target);
     if (Messages == nullptr) {
         // Only the two known settings are ever written.
         return;
@@ -68,7 +68,7 @@ void ChangeEmpSetting(uint8_t Target) {
         PrintReadbackFailure();
         return;
     }
-    const IpmiSettingResponse *Response = GetIpmiSettingResponse();
+    const IpmiSettingResponse* Response = GetIpmiSettingResponse();
     const unsigned Status = Response->Status;
     const unsigned Setting = Response->Setting;
     if (Status == IPMI_STATUS_SUCCESS && Setting == Target) {

@@ -37,6 +37,6 @@ BOOL WriteEmpSetting(uint8_t Value) {
     return SendIpmiRequest(IOCTL_IPMI_WRITE_SETTING, IPMI_WRITE_REQUEST_LENGTH);
 }
 
-const IpmiSettingResponse *GetIpmiSettingResponse(void) {
+const IpmiSettingResponse* GetIpmiSettingResponse(void) {
     return &g_IpmiResponse;
 }

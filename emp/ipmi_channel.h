@@ -49,4 +49,4 @@ BOOL WriteEmpSetting(uint8_t Value);
 
 // The driver's reply to the last request. Bytes the driver did not return
 // read as zero.
-const IpmiSettingResponse *GetIpmiSettingResponse(void);
+const IpmiSettingResponse* GetIpmiSettingResponse(void);

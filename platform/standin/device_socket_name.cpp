@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-size_t BuildDeviceSocketName(const char *DeviceName, char *Path, size_t PathSize) {
+size_t BuildDeviceSocketName(const char* DeviceName, char* Path, size_t PathSize) {
     static const char Prefix[] = "win32-device:";
     const size_t PrefixLength = sizeof(Prefix) - 1;
     const size_t NameLength = std::strlen(DeviceName);

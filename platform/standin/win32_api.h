@@ -5,14 +5,14 @@
 
 #include <stdint.h>
 
-typedef void *HANDLE;
+typedef void* HANDLE;
 typedef uint32_t DWORD;
 typedef int BOOL;
-typedef void *LPVOID;
-typedef const char *LPCSTR;
-typedef DWORD *LPDWORD;
-typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES;
-typedef struct _OVERLAPPED *LPOVERLAPPED;
+typedef void* LPVOID;
+typedef const char* LPCSTR;
+typedef DWORD* LPDWORD;
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+typedef struct _OVERLAPPED* LPOVERLAPPED;
 
 #define TRUE 1
 #define FALSE 0

@@ -30,7 +30,7 @@ static int HandleToSocket(HANDLE Handle) {
 
 // Anything the socket layer reports is, to the caller, a device that
 // stopped working, never a hang and never a crash by SIGPIPE.
-static bool SendAll(int Socket, const uint8_t *Bytes, size_t Length) {
+static bool SendAll(int Socket, const uint8_t* Bytes, size_t Length) {
     while (Length > 0) {
         const ssize_t Sent = send(Socket, Bytes, Length, MSG_NOSIGNAL);
         if (Sent < 0 && errno == EINTR) {
@@ -45,7 +45,7 @@ static bool SendAll(int Socket, const uint8_t *Bytes, size_t Length) {
     return true;
 }
 
-static bool ReceiveAll(int Socket, uint8_t *Bytes, size_t Length) {
+static bool ReceiveAll(int Socket, uint8_t* Bytes, size_t Length) {
     while (Length > 0) {
         const ssize_t Received = recv(Socket, Bytes, Length, 0);
         if (Received < 0 && errno == EINTR) {
@@ -107,7 +107,7 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + PathLength);
     int Connected;
     do {
-        Connected = connect(Socket, reinterpret_cast<const sockaddr *>(&Address), AddressLength);
+        Connected = connect(Socket, reinterpret_cast<const sockaddr*>(&Address), AddressLength);
     } while (Connected != 0 && errno == EINTR);
     if (Connected != 0) {
         const int Reason = errno;
@@ -159,7 +159,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
         return FailBrokenConnection(Socket);
     }
     if (Returned > 0 &&
-        !ReceiveAll(Socket, static_cast<uint8_t *>(lpOutBuffer), static_cast<size_t>(Returned))) {
+        !ReceiveAll(Socket, static_cast<uint8_t*>(lpOutBuffer), static_cast<size_t>(Returned))) {
         return FailBrokenConnection(Socket);
     }
     if (Succeeded == 0) {

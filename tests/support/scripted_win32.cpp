@@ -12,18 +12,18 @@ static std::vector<RecordedOpen> g_Opens;
 static std::vector<RecordedRequest> g_Requests;
 static DWORD g_LastError = 0;
 
-void StartWin32Script(const Win32Script &Script) {
+void StartWin32Script(const Win32Script& Script) {
     g_Script = Script;
     g_Opens.clear();
     g_Requests.clear();
     g_LastError = 0;
 }
 
-const std::vector<RecordedOpen> &GetRecordedOpens() {
+const std::vector<RecordedOpen>& GetRecordedOpens() {
     return g_Opens;
 }
 
-const std::vector<RecordedRequest> &GetRecordedRequests() {
+const std::vector<RecordedRequest>& GetRecordedRequests() {
     return g_Requests;
 }
 
@@ -47,7 +47,7 @@ ScriptedReply ReplyWithFailure(DWORD ErrorCode) {
     return Reply;
 }
 
-std::string CaptureConsole(const std::function<void()> &Action) {
+std::string CaptureConsole(const std::function<void()>& Action) {
     std::fflush(stdout);
     testing::internal::CaptureStdout();
     Action();
@@ -75,7 +75,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     Request.Device = hDevice;
     Request.Code = dwIoControlCode;
     if (lpInBuffer != nullptr) {
-        const uint8_t *Input = static_cast<const uint8_t *>(lpInBuffer);
+        const uint8_t* Input = static_cast<const uint8_t*>(lpInBuffer);
         Request.Input.assign(Input, Input + nInBufferSize);
     }
     Request.OutputLength = nOutBufferSize;

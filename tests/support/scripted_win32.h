@@ -46,9 +46,9 @@ struct RecordedRequest {
 // The handle the double gives out on a successful open.
 extern const HANDLE SCRIPTED_DEVICE_HANDLE;
 
-void StartWin32Script(const Win32Script &Script);
-const std::vector<RecordedOpen> &GetRecordedOpens();
-const std::vector<RecordedRequest> &GetRecordedRequests();
+void StartWin32Script(const Win32Script& Script);
+const std::vector<RecordedOpen>& GetRecordedOpens();
+const std::vector<RecordedRequest>& GetRecordedRequests();
 // Replies that the test scripted but the code under test never asked for.
 size_t CountUnusedReplies();
 
@@ -56,4 +56,4 @@ ScriptedReply ReplyWithSetting(uint8_t Status, uint8_t Setting, DWORD BytesRetur
 ScriptedReply ReplyWithFailure(DWORD ErrorCode);
 
 // Runs Action and returns what it wrote to standard output.
-std::string CaptureConsole(const std::function<void()> &Action);
+std::string CaptureConsole(const std::function<void()>& Action);

@@ -17,8 +17,8 @@ const char ENABLED_CONFIRMATION[] =
     "take effect.\n";
 const char WRITE_SUCCESS[] = "Successfully wrote IPMI setting\nVerifying setting....\n";
 
-std::string RunScripted(const std::deque<ScriptedReply> &Replies,
-                        const std::function<void()> &Operation) {
+std::string RunScripted(const std::deque<ScriptedReply>& Replies,
+                        const std::function<void()>& Operation) {
     Win32Script Script;
     Script.Replies = Replies;
     StartWin32Script(Script);
@@ -27,19 +27,19 @@ std::string RunScripted(const std::deque<ScriptedReply> &Replies,
 }
 
 struct ShowCase {
-    const char *Name;
+    const char* Name;
     ScriptedReply Reply;
     std::string Expected;
 };
 
-void PrintTo(const ShowCase &Case, std::ostream *Stream) {
+void PrintTo(const ShowCase& Case, std::ostream* Stream) {
     *Stream << Case.Name;
 }
 
 class ShowEmpSettingTable : public testing::TestWithParam<ShowCase> {};
 
 TEST_P(ShowEmpSettingTable, PrintsTheOutcome) {
-    const ShowCase &Case = GetParam();
+    const ShowCase& Case = GetParam();
     EXPECT_EQ(RunScripted({Case.Reply}, ShowEmpSetting), Case.Expected);
 
     ASSERT_EQ(GetRecordedRequests().size(), 1u);
@@ -76,24 +76,24 @@ INSTANTIATE_TEST_SUITE_P(
                              "Could not readback IPMI setting, status = 0xffffffff\n"},
                     ShowCase{"ReadFailsWithMixedDigits", ReplyWithFailure(0x45D),
                              "Could not readback IPMI setting, status = 0x45d\n"}),
-    [](const testing::TestParamInfo<ShowCase> &Info) { return std::string(Info.param.Name); });
+    [](const testing::TestParamInfo<ShowCase>& Info) { return std::string(Info.param.Name); });
 
 struct ChangeCase {
-    const char *Name;
+    const char* Name;
     uint8_t Target;
     ScriptedReply WriteReply;
     ScriptedReply ReadReply;
     std::string Expected;
 };
 
-void PrintTo(const ChangeCase &Case, std::ostream *Stream) {
+void PrintTo(const ChangeCase& Case, std::ostream* Stream) {
     *Stream << Case.Name;
 }
 
 class ChangeEmpSettingTable : public testing::TestWithParam<ChangeCase> {};
 
 TEST_P(ChangeEmpSettingTable, WritesReadsBackAndPrintsTheOutcome) {
-    const ChangeCase &Case = GetParam();
+    const ChangeCase& Case = GetParam();
     EXPECT_EQ(
         RunScripted({Case.WriteReply, Case.ReadReply}, [&] { ChangeEmpSetting(Case.Target); }),
         Case.Expected);
@@ -146,6 +146,6 @@ INSTANTIATE_TEST_SUITE_P(
         ChangeCase{"RestoreShortReadBackAfterMatchingWriteReply", 0xB4,
                    ReplyWithSetting(0x00, 0xB4), ReplyWithSetting(0x00, 0xB4, 2),
                    std::string(WRITE_SUCCESS) + "IPMI status 0x0 read 0x0, expected 0xb4\n"}),
-    [](const testing::TestParamInfo<ChangeCase> &Info) { return std::string(Info.param.Name); });
+    [](const testing::TestParamInfo<ChangeCase>& Info) { return std::string(Info.param.Name); });
 
 } // namespace

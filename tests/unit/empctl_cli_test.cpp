@@ -21,7 +21,7 @@ const DWORD READ = 0x810C4C08u;
 const DWORD WRITE = 0x810C4C0Cu;
 
 struct CommandLineCase {
-    const char *Name;
+    const char* Name;
     std::vector<std::string> Arguments; // after the program name
     bool OpenSucceeds;
     std::deque<ScriptedReply> Replies;
@@ -31,14 +31,14 @@ struct CommandLineCase {
     std::vector<DWORD> Codes; // requests sent, in order
 };
 
-void PrintTo(const CommandLineCase &Case, std::ostream *Stream) {
+void PrintTo(const CommandLineCase& Case, std::ostream* Stream) {
     *Stream << Case.Name;
 }
 
 class CommandLineTable : public testing::TestWithParam<CommandLineCase> {};
 
 TEST_P(CommandLineTable, RunsAsTheTableSays) {
-    const CommandLineCase &Case = GetParam();
+    const CommandLineCase& Case = GetParam();
     Win32Script Script;
     Script.OpenSucceeds = Case.OpenSucceeds;
     Script.Replies = Case.Replies;
@@ -46,8 +46,8 @@ TEST_P(CommandLineTable, RunsAsTheTableSays) {
 
     std::vector<std::string> Strings = {"empctl"};
     Strings.insert(Strings.end(), Case.Arguments.begin(), Case.Arguments.end());
-    std::vector<char *> Argv;
-    for (std::string &Text : Strings) {
+    std::vector<char*> Argv;
+    for (std::string& Text : Strings) {
         Argv.push_back(Text.data());
     }
     Argv.push_back(nullptr);
@@ -60,7 +60,7 @@ TEST_P(CommandLineTable, RunsAsTheTableSays) {
     EXPECT_EQ(ExitStatus, Case.ExitStatus);
     EXPECT_EQ(GetRecordedOpens().size(), Case.Opens);
     std::vector<DWORD> Codes;
-    for (const RecordedRequest &Request : GetRecordedRequests()) {
+    for (const RecordedRequest& Request : GetRecordedRequests()) {
         Codes.push_back(Request.Code);
     }
     EXPECT_EQ(Codes, Case.Codes);
@@ -73,7 +73,7 @@ const std::string DISABLED =
 const std::string ENABLED =
     std::string(WRITE_SUCCESS) + "\n\nEMP on Com2 port has been enabled!\n\n" + NOTICE;
 
-CommandLineCase Rejected(const char *Name, std::vector<std::string> Arguments) {
+CommandLineCase Rejected(const char* Name, std::vector<std::string> Arguments) {
     return {Name, std::move(Arguments), true, {}, INVALID_AND_USAGE, 0, 0, {}};
 }
 
@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CommandLineCase{"Help", {"/?"}, true, {}, USAGE, 0, 0, {}},
                     CommandLineCase{"HelpWithoutDriver", {"/?"}, false, {}, USAGE, 0, 0, {}},
                     CommandLineCase{"NoArgumentWithoutDriver", {}, false, {}, USAGE, 0, 0, {}}),
-    [](const testing::TestParamInfo<CommandLineCase> &Info) {
+    [](const testing::TestParamInfo<CommandLineCase>& Info) {
         return std::string(Info.param.Name);
     });
 
@@ -99,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                     Rejected("ThreeArguments", {"/d", "/r", "/s"}),
                     CommandLineCase{
                         "BadOptionWithoutDriver", {"/x"}, false, {}, INVALID_AND_USAGE, 0, 0, {}}),
-    [](const testing::TestParamInfo<CommandLineCase> &Info) {
+    [](const testing::TestParamInfo<CommandLineCase>& Info) {
         return std::string(Info.param.Name);
     });
 
@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
                         0,
                         1,
                         {WRITE, READ}}),
-    [](const testing::TestParamInfo<CommandLineCase> &Info) {
+    [](const testing::TestParamInfo<CommandLineCase>& Info) {
         return std::string(Info.param.Name);
     });
 
@@ -176,13 +176,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(CommandLineCase{"Show", {"/s"}, false, {}, NO_DEVICE, -1, 1, {}},
                     CommandLineCase{"Disable", {"/d"}, false, {}, NO_DEVICE, -1, 1, {}},
                     CommandLineCase{"RestoreUpper", {"/R"}, false, {}, NO_DEVICE, -1, 1, {}}),
-    [](const testing::TestParamInfo<CommandLineCase> &Info) {
+    [](const testing::TestParamInfo<CommandLineCase>& Info) {
         return std::string(Info.param.Name);
     });
 
 TEST(CommandLine, AnEmptyArgumentVectorPrintsTheUsage) {
     StartWin32Script({});
-    char *Argv[] = {nullptr};
+    char* Argv[] = {nullptr};
     int ExitStatus = 12345;
     EXPECT_EQ(CaptureConsole([&] { ExitStatus = RunEmpctl(0, Argv); }), USAGE);
     EXPECT_EQ(ExitStatus, 0);

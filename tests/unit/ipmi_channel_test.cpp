@@ -13,7 +13,7 @@ TEST(IpmiChannel, OpensTheDeviceForReadAndWriteWithNoSharing) {
     EXPECT_TRUE(OpenIpmiDevice());
 
     ASSERT_EQ(GetRecordedOpens().size(), 1u);
-    const RecordedOpen &Open = GetRecordedOpens()[0];
+    const RecordedOpen& Open = GetRecordedOpens()[0];
     EXPECT_EQ(Open.Path, "\\\\.\\IPMIDEV");
     EXPECT_EQ(Open.DesiredAccess, 0xC0000000u);
     EXPECT_EQ(Open.ShareMode, 0u);
@@ -31,21 +31,21 @@ TEST(IpmiChannel, ReportsAFailedOpen) {
 }
 
 struct WireCase {
-    const char *Name;
+    const char* Name;
     bool Write;
     uint8_t Value;
     DWORD Code;
     Bytes Input;
 };
 
-void PrintTo(const WireCase &Case, std::ostream *Stream) {
+void PrintTo(const WireCase& Case, std::ostream* Stream) {
     *Stream << Case.Name;
 }
 
 class IpmiChannelWire : public testing::TestWithParam<WireCase> {};
 
 TEST_P(IpmiChannelWire, SendsTheExactRequest) {
-    const WireCase &Case = GetParam();
+    const WireCase& Case = GetParam();
     Win32Script Script;
     Script.Replies.push_back(ReplyWithSetting(0, 0));
     StartWin32Script(Script);
@@ -54,7 +54,7 @@ TEST_P(IpmiChannelWire, SendsTheExactRequest) {
     EXPECT_TRUE(Case.Write ? WriteEmpSetting(Case.Value) : ReadEmpSetting());
 
     ASSERT_EQ(GetRecordedRequests().size(), 1u);
-    const RecordedRequest &Request = GetRecordedRequests()[0];
+    const RecordedRequest& Request = GetRecordedRequests()[0];
     EXPECT_EQ(Request.Device, SCRIPTED_DEVICE_HANDLE);
     EXPECT_EQ(Request.Code, Case.Code);
     EXPECT_EQ(Request.Input, Case.Input);
@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
                     WireCase{"WriteDisabled", true, 0x34, 0x810C4C0Cu, {0x01, 0x01, 0x00, 0x34}},
                     WireCase{"WriteEnabled", true, 0xB4, 0x810C4C0Cu, {0x01, 0x01, 0x00, 0xB4}},
                     WireCase{"WriteOther", true, 0x00, 0x810C4C0Cu, {0x01, 0x01, 0x00, 0x00}}),
-    [](const testing::TestParamInfo<WireCase> &Info) { return std::string(Info.param.Name); });
+    [](const testing::TestParamInfo<WireCase>& Info) { return std::string(Info.param.Name); });
 
 TEST(IpmiChannel, ReadAfterWriteSendsThreeBytesWithTheReadFlagBack) {
     Win32Script Script;
@@ -108,7 +108,7 @@ TEST(IpmiChannel, DeliversTheReplyBytes) {
     ASSERT_TRUE(OpenIpmiDevice());
 
     ASSERT_TRUE(ReadEmpSetting());
-    const IpmiSettingResponse *Response = GetIpmiSettingResponse();
+    const IpmiSettingResponse* Response = GetIpmiSettingResponse();
     EXPECT_EQ(Response->Status, 0xC1);
     EXPECT_EQ(Response->Reserved1, 0x77);
     EXPECT_EQ(Response->Setting, 0x34);
@@ -134,7 +134,7 @@ TEST_P(IpmiChannelShortReply, LeavesNoEarlierReplyBehind) {
     ASSERT_TRUE(WriteEmpSetting(0x34));
     ASSERT_TRUE(ReadEmpSetting());
 
-    const IpmiSettingResponse *Response = GetIpmiSettingResponse();
+    const IpmiSettingResponse* Response = GetIpmiSettingResponse();
     EXPECT_EQ(Response->Status, Count >= 1 ? 0xC1 : 0x00);
     EXPECT_EQ(Response->Reserved1, 0x00);
     EXPECT_EQ(Response->Setting, Count >= 3 ? 0x34 : 0x00);

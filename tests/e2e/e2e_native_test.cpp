@@ -1,0 +1,249 @@
+// The empctl program as a process against the ipmidev-sim daemon: stdout
+// byte for byte, nothing on stderr, the exit status and the requests that
+// reached the driver.
+#include "device_wire.h"
+#include "e2e_cases.h"
+#include "process_runner.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const int RUN_TIMEOUT_MS = 10000;
+const int NATIVE_NO_DEVICE_STATUS = 255; // -1 as a shell sees it
+
+int ToNativeStatus(int ExitStatus) {
+    return ExitStatus == -1 ? NATIVE_NO_DEVICE_STATUS : ExitStatus;
+}
+
+std::string Hex(uint32_t Value) {
+    char Text[16];
+    std::snprintf(Text, sizeof(Text), "%x", Value);
+    return Text;
+}
+
+std::vector<std::string> SimArguments(const SimulatedDriver& Driver, const std::string& Folder) {
+    std::vector<std::string> Arguments = {EMPCTL_SIM_PATH,
+                                          "--setting",
+                                          Hex(Driver.Setting),
+                                          "--status",
+                                          Hex(Driver.Status),
+                                          "--read-bytes",
+                                          std::to_string(Driver.ReadBytes),
+                                          "--log",
+                                          Folder + "/wire.log",
+                                          "--state",
+                                          Folder + "/setting.state"};
+    if (Driver.FailReads) {
+        Arguments.insert(Arguments.end(), {"--fail-read", Hex(Driver.ReadError)});
+    }
+    if (Driver.FailWrites) {
+        Arguments.insert(Arguments.end(), {"--fail-write", "0x" + Hex(Driver.WriteError)});
+    }
+    if (Driver.KeepSetting) {
+        Arguments.push_back("--keep-setting");
+    }
+    return Arguments;
+}
+
+std::vector<std::string> EmpctlCommand(const std::vector<std::string>& Arguments) {
+    std::vector<std::string> Command = {EMPCTL_PATH};
+    Command.insert(Command.end(), Arguments.begin(), Arguments.end());
+    return Command;
+}
+
+void ExpectRun(const CommandRun& Run) {
+    const ProcessResult Result = RunProcess(EmpctlCommand(Run.Arguments), RUN_TIMEOUT_MS);
+    ASSERT_TRUE(Result.Started);
+    EXPECT_FALSE(Result.TimedOut) << "empctl did not finish";
+    EXPECT_EQ(Result.Stdout, Run.Stdout);
+    EXPECT_EQ(Result.Stderr, "");
+    EXPECT_EQ(Result.ExitStatus, ToNativeStatus(Run.ExitStatus));
+}
+
+class TemporaryFolderTest : public testing::Test {
+protected:
+    void SetUp() override {
+        Folder = MakeTemporaryFolder();
+        ASSERT_FALSE(Folder.empty());
+    }
+    void TearDown() override { RemoveFolder(Folder); }
+
+    std::string Folder;
+};
+
+class EndToEndTable : public TemporaryFolderTest,
+                      public testing::WithParamInterface<EndToEndCase> {};
+
+TEST_P(EndToEndTable, RunsAgainstTheSimulatedDriver) {
+    const EndToEndCase& Case = GetParam();
+    BackgroundProcess Sim;
+    std::string ReadyLine;
+    ASSERT_TRUE(StartBackgroundProcess(SimArguments(Case.Driver, Folder), Folder + "/sim.err",
+                                       RUN_TIMEOUT_MS, &Sim, &ReadyLine))
+        << "ipmidev-sim did not start: " << ReadWholeFile(Folder + "/sim.err");
+
+    for (const CommandRun& Run : Case.Runs) {
+        SCOPED_TRACE(testing::PrintToString(Run.Arguments));
+        ExpectRun(Run);
+    }
+
+    EXPECT_EQ(StopBackgroundProcess(&Sim, SIGTERM, RUN_TIMEOUT_MS), 0);
+    EXPECT_EQ(ReadLines(Folder + "/wire.log"), Case.Wire);
+    EXPECT_EQ(std::strtoul(ReadWholeFile(Folder + "/setting.state").c_str(), nullptr, 16),
+              Case.FinalSetting);
+    EXPECT_EQ(ReadWholeFile(Folder + "/sim.err"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EndToEndTable, testing::ValuesIn(GetEndToEndCases()),
+                         [](const testing::TestParamInfo<EndToEndCase>& Info) {
+                             return std::string(Info.param.Name);
+                         });
+
+// With no driver running, the options that need it fail to open and end
+// with -1, and the others work as usual.
+TEST(EndToEndNoDriver, OnlyTheDeviceOptionsFail) {
+    const std::vector<CommandRun> Runs = {
+        {{"/s"}, E2E_NO_DEVICE, -1},
+        {{"/d"}, E2E_NO_DEVICE, -1},
+        {{"/R"}, E2E_NO_DEVICE, -1},
+        {{}, E2E_USAGE, 0},
+        {{"/?"}, E2E_USAGE, 0},
+        {{"/x"}, E2E_INVALID_AND_USAGE, 0},
+        {{"/s", "/d"}, E2E_INVALID_AND_USAGE, 0},
+    };
+    for (const CommandRun& Run : Runs) {
+        SCOPED_TRACE(testing::PrintToString(Run.Arguments));
+        ExpectRun(Run);
+    }
+}
+
+// A driver process that misbehaves at the socket level: the tool must
+// report a failed request, never hang and never crash.
+enum class FakeDriverFault { CloseBeforeReading, CloseAfterRequest, GarbageReply, OversizedReply };
+
+struct FakeDriver {
+    int Listener = -1;
+    std::thread Server;
+    std::atomic<bool> Stop{false};
+};
+
+bool ReadFully(int Socket, uint8_t* Bytes, size_t Length) {
+    while (Length > 0) {
+        pollfd Fd = {Socket, POLLIN, 0};
+        if (poll(&Fd, 1, RUN_TIMEOUT_MS) <= 0) {
+            return false;
+        }
+        const ssize_t Count = recv(Socket, Bytes, Length, 0);
+        if (Count <= 0) {
+            return false;
+        }
+        Bytes += Count;
+        Length -= static_cast<size_t>(Count);
+    }
+    return true;
+}
+
+void ServeFaultily(FakeDriver* Driver, FakeDriverFault Fault) {
+    while (!Driver->Stop) {
+        pollfd Fd = {Driver->Listener, POLLIN, 0};
+        if (poll(&Fd, 1, 50) <= 0) {
+            continue;
+        }
+        const int Client = accept(Driver->Listener, nullptr, nullptr);
+        if (Client < 0) {
+            continue;
+        }
+        // Answer every request on this connection the same faulty way.
+        for (;;) {
+            if (Fault == FakeDriverFault::CloseBeforeReading) {
+                break;
+            }
+            uint8_t Header[DEVICE_WIRE_HEADER_SIZE];
+            if (!ReadFully(Client, Header, sizeof(Header))) {
+                break;
+            }
+            std::vector<uint8_t> Input(GetWireU32(Header + 8));
+            if (!ReadFully(Client, Input.data(), Input.size()) ||
+                Fault == FakeDriverFault::CloseAfterRequest) {
+                break;
+            }
+            uint8_t Reply[DEVICE_WIRE_HEADER_SIZE + 64] = {};
+            PutWireU32(Reply, Fault == FakeDriverFault::GarbageReply ? 0xDEADBEEFu
+                                                                     : DEVICE_WIRE_REPLY_MAGIC);
+            PutWireU32(Reply + 4, 1);
+            PutWireU32(Reply + 12, 64); // more than the 20 bytes offered
+            if (send(Client, Reply, sizeof(Reply), MSG_NOSIGNAL) < 0) {
+                break;
+            }
+        }
+        close(Client);
+    }
+}
+
+struct FaultCase {
+    const char* Name;
+    FakeDriverFault Fault;
+    CommandRun Run;
+};
+
+void PrintTo(const FaultCase& Case, std::ostream* Stream) {
+    *Stream << Case.Name;
+}
+
+class EndToEndBrokenDriver : public testing::TestWithParam<FaultCase> {};
+
+TEST_P(EndToEndBrokenDriver, ReportsAFailedRequest) {
+    const FaultCase& Case = GetParam();
+    FakeDriver Driver;
+    Driver.Listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(Driver.Listener, 0);
+    sockaddr_un Address = {};
+    Address.sun_family = AF_UNIX;
+    const size_t PathLength =
+        BuildDeviceSocketName("IPMIDEV", Address.sun_path, sizeof(Address.sun_path));
+    ASSERT_GT(PathLength, 0u);
+    ASSERT_EQ(bind(Driver.Listener, reinterpret_cast<const sockaddr*>(&Address),
+                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + PathLength)),
+              0)
+        << "the device socket is taken: is another driver running?";
+    ASSERT_EQ(listen(Driver.Listener, 4), 0);
+    Driver.Server = std::thread(ServeFaultily, &Driver, Case.Fault);
+
+    ExpectRun(Case.Run);
+
+    Driver.Stop = true;
+    Driver.Server.join();
+    close(Driver.Listener);
+}
+
+const char LOST_READ[] = "Could not readback IPMI setting, status = 0x1f\n";
+const char LOST_BOTH[] = "Could not write IPMI setting, status = 0x1f\n"
+                         "Could not readback IPMI setting, status = 0x1f\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, EndToEndBrokenDriver,
+    testing::Values(
+        FaultCase{
+            "ShowClosedBeforeReading", FakeDriverFault::CloseBeforeReading, {{"/s"}, LOST_READ, 0}},
+        FaultCase{
+            "ShowClosedAfterRequest", FakeDriverFault::CloseAfterRequest, {{"/s"}, LOST_READ, 0}},
+        FaultCase{"DisableClosedAfterRequest",
+                  FakeDriverFault::CloseAfterRequest,
+                  {{"/d"}, LOST_BOTH, 0}},
+        FaultCase{"RestoreGarbageReply", FakeDriverFault::GarbageReply, {{"/r"}, LOST_BOTH, 0}},
+        FaultCase{"ShowOversizedReply", FakeDriverFault::OversizedReply, {{"/s"}, LOST_READ, 0}}),
+    [](const testing::TestParamInfo<FaultCase>& Info) { return std::string(Info.param.Name); });
+
+} // namespace
