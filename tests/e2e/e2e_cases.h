@@ -34,7 +34,9 @@ struct EndToEndCase {
     uint8_t FinalSetting;
 };
 
-inline void PrintTo(const EndToEndCase& Case, std::ostream* Stream) { *Stream << Case.Name; }
+inline void PrintTo(const EndToEndCase& Case, std::ostream* Stream) {
+    *Stream << Case.Name;
+}
 
 const std::vector<EndToEndCase>& GetEndToEndCases();
 
