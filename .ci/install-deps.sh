@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Installs what a fresh Debian machine lacks to build and test empctl.
+# Installs what a fresh Debian machine lacks to build and test empctl: the
+# native toolchain and GoogleTest's sources, the mingw-w64 cross compiler,
+# and Wine (64-bit only) to run the Windows build.
 set -euo pipefail
 
 export DEBIAN_FRONTEND=noninteractive
 apt-get update
 apt-get install -y --no-install-recommends \
-    build-essential cmake googletest clang-format
+    build-essential cmake googletest clang-format g++-mingw-w64-x86-64
+apt-get install -y wine wine64
