@@ -7,4 +7,6 @@
 #define CONSOLE_PRINTF_FORMAT
 #endif
 
-void ConsolePrint(const char* Format, ...) CONSOLE_PRINTF_FORMAT;
+// printf-style on purpose: one formatting path for every message, checked
+// by the compiler against its arguments, and no heap.
+void ConsolePrint(const char* Format, ...) CONSOLE_PRINTF_FORMAT; // NOLINT(cert-dcl50-cpp)

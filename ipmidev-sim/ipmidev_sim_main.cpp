@@ -459,9 +459,7 @@ static int ReceiveExactly(int Fd, int SignalFd, uint8_t* Bytes, size_t Length) {
         const ssize_t Got = recv(Fd, Bytes + Done, Length - Done, 0);
         if (Got > 0) {
             Done += static_cast<size_t>(Got);
-        } else if (Got == 0) {
-            return SIM_IO_CLOSED;
-        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+        } else if (Got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
             return SIM_IO_CLOSED;
         }
     }

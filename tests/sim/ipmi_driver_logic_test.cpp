@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -85,12 +86,15 @@ IpmiSimState ReadingBytes(uint32_t Count) {
 LogicCase Accepted(const char* Name, IpmiSimState State, uint32_t Code, std::vector<uint8_t> Input,
                    uint32_t OutputLength, std::vector<uint8_t> Reply, uint8_t SettingAfter,
                    bool SettingStored) {
-    return {Name, State, Code, Input, OutputLength, true, 0, Reply, SettingAfter, SettingStored};
+    return {Name,         State,        Code, std::move(Input),
+            OutputLength, true,         0,    std::move(Reply),
+            SettingAfter, SettingStored};
 }
 
 LogicCase Refused(const char* Name, IpmiSimState State, uint32_t Code, std::vector<uint8_t> Input,
                   uint32_t OutputLength, uint32_t ErrorCode) {
-    return {Name, State, Code, Input, OutputLength, false, ErrorCode, {}, State.Setting, false};
+    return {Name,  State,     Code, std::move(Input), OutputLength,
+            false, ErrorCode, {},   State.Setting,    false};
 }
 
 std::vector<LogicCase> LogicCases() {

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -31,8 +32,6 @@
 #ifndef IPMIDEV_SIM_PATH
 #error "IPMIDEV_SIM_PATH must name the daemon under test"
 #endif
-
-extern char** environ;
 
 namespace {
 
@@ -131,8 +130,9 @@ bool SpawnDaemon(TestWorkspace* Work, const std::vector<std::string>& Args, Daem
     std::vector<std::string> Words = {IPMIDEV_SIM_PATH};
     Words.insert(Words.end(), Args.begin(), Args.end());
     std::vector<char*> Argv;
+    Argv.reserve(Words.size() + 1);
     for (std::string& Word : Words) {
-        Argv.push_back(&Word[0]);
+        Argv.push_back(Word.data());
     }
     Argv.push_back(nullptr);
 
@@ -337,7 +337,7 @@ int ConnectToDevice(TestWorkspace* Work) {
 std::vector<uint8_t> RequestBytes(uint32_t Magic, uint32_t Code, uint32_t InputLength,
                                   uint32_t OutputLength, const std::vector<uint8_t>& Input) {
     std::vector<uint8_t> Bytes(DEVICE_WIRE_HEADER_SIZE + Input.size());
-    PutWireU32(&Bytes[0], Magic);
+    PutWireU32(Bytes.data(), Magic);
     PutWireU32(&Bytes[4], Code);
     PutWireU32(&Bytes[8], InputLength);
     PutWireU32(&Bytes[12], OutputLength);
@@ -465,7 +465,7 @@ protected:
         const char* Base = std::getenv("TMPDIR");
         std::string Template = std::string(Base != nullptr && *Base != '\0' ? Base : "/tmp") +
                                "/ipmidev-sim-test.XXXXXX";
-        ASSERT_NE(mkdtemp(&Template[0]), nullptr) << std::strerror(errno);
+        ASSERT_NE(mkdtemp(Template.data()), nullptr) << std::strerror(errno);
         Work.Folder = Template;
     }
 
@@ -513,16 +513,16 @@ struct Scenario {
 };
 
 ScenarioStep ReadOk(std::vector<uint8_t> Bytes) {
-    return {TEST_READ, TEST_READ_INPUT, 20, 1, 0, Bytes};
+    return {TEST_READ, TEST_READ_INPUT, 20, 1, 0, std::move(Bytes)};
 }
 
 ScenarioStep WriteOk(uint8_t Setting, std::vector<uint8_t> Bytes) {
-    return {TEST_WRITE, WriteInput(Setting), 20, 1, 0, Bytes};
+    return {TEST_WRITE, WriteInput(Setting), 20, 1, 0, std::move(Bytes)};
 }
 
 ScenarioStep Fails(uint32_t Code, std::vector<uint8_t> Input, uint32_t OutputLength,
                    uint32_t ErrorCode) {
-    return {Code, Input, OutputLength, 0, ErrorCode, {}};
+    return {Code, std::move(Input), OutputLength, 0, ErrorCode, {}};
 }
 
 std::vector<Scenario> Scenarios() {

@@ -47,6 +47,7 @@ TEST_P(CommandLineTable, RunsAsTheTableSays) {
     std::vector<std::string> Strings = {"empctl"};
     Strings.insert(Strings.end(), Case.Arguments.begin(), Case.Arguments.end());
     std::vector<char*> Argv;
+    Argv.reserve(Strings.size() + 1);
     for (std::string& Text : Strings) {
         Argv.push_back(Text.data());
     }
