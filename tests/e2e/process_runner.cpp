@@ -25,6 +25,7 @@ int MillisecondsLeft(Clock::time_point Deadline) {
 
 std::vector<char*> ToArgv(const std::vector<std::string>& Arguments) {
     std::vector<char*> Argv;
+    Argv.reserve(Arguments.size() + 1);
     for (const std::string& Argument : Arguments) {
         Argv.push_back(const_cast<char*>(Argument.c_str()));
     }
@@ -62,11 +63,23 @@ bool WaitUntil(pid_t Pid, Clock::time_point Deadline, int* Status) {
 } // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& Arguments, int TimeoutMilliseconds) {
-    ProcessResult Result;
+    RunningProcess Process;
+    if (!StartProcess(Arguments, &Process)) {
+        return ProcessResult();
+    }
+    return FinishProcess(&Process, TimeoutMilliseconds);
+}
+
+bool StartProcess(const std::vector<std::string>& Arguments, RunningProcess* Process) {
     int OutPipe[2];
     int ErrPipe[2];
-    if (pipe2(OutPipe, O_CLOEXEC) != 0 || pipe2(ErrPipe, O_CLOEXEC) != 0) {
-        return Result;
+    if (pipe2(OutPipe, O_CLOEXEC) != 0) {
+        return false;
+    }
+    if (pipe2(ErrPipe, O_CLOEXEC) != 0) {
+        close(OutPipe[0]);
+        close(OutPipe[1]);
+        return false;
     }
     std::vector<char*> Argv = ToArgv(Arguments);
     const pid_t Pid = fork();
@@ -83,13 +96,25 @@ ProcessResult RunProcess(const std::vector<std::string>& Arguments, int TimeoutM
     if (Pid < 0) {
         close(OutPipe[0]);
         close(ErrPipe[0]);
+        return false;
+    }
+    Process->Pid = Pid;
+    Process->StdoutPipe = OutPipe[0];
+    Process->StderrPipe = ErrPipe[0];
+    return true;
+}
+
+ProcessResult FinishProcess(RunningProcess* Process, int TimeoutMilliseconds) {
+    ProcessResult Result;
+    if (Process->Pid <= 0) {
         return Result;
     }
+    const pid_t Pid = Process->Pid;
     Result.Started = true;
 
     const Clock::time_point Deadline =
         Clock::now() + std::chrono::milliseconds(TimeoutMilliseconds);
-    pollfd Fds[2] = {{OutPipe[0], POLLIN, 0}, {ErrPipe[0], POLLIN, 0}};
+    pollfd Fds[2] = {{Process->StdoutPipe, POLLIN, 0}, {Process->StderrPipe, POLLIN, 0}};
     std::string* Sinks[2] = {&Result.Stdout, &Result.Stderr};
     int Open = 2;
     while (Open > 0) {
@@ -129,6 +154,9 @@ ProcessResult RunProcess(const std::vector<std::string>& Arguments, int TimeoutM
         waitpid(Pid, &Status, 0);
     }
     Result.ExitStatus = DecodeWaitStatus(Status);
+    Process->Pid = -1;
+    Process->StdoutPipe = -1;
+    Process->StderrPipe = -1;
     return Result;
 }
 

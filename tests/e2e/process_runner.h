@@ -16,6 +16,19 @@ struct ProcessResult {
 
 ProcessResult RunProcess(const std::vector<std::string>& Arguments, int TimeoutMilliseconds);
 
+// RunProcess in two halves, for a test that acts while the program runs.
+struct RunningProcess {
+    pid_t Pid = -1;
+    int StdoutPipe = -1;
+    int StderrPipe = -1;
+};
+
+bool StartProcess(const std::vector<std::string>& Arguments, RunningProcess* Process);
+
+// Collects the output and the exit status; a program still running at the
+// time limit is killed and reported as TimedOut.
+ProcessResult FinishProcess(RunningProcess* Process, int TimeoutMilliseconds);
+
 struct BackgroundProcess {
     pid_t Pid = -1;
     int StdoutPipe = -1;
