@@ -6,6 +6,9 @@
 # and 32-bit) to run the Windows programs, osslsigncode, openssl and pefile
 # for the release checks, and ansible-core with iproute2 for the fleet tests.
 # Does nothing, and needs no network, when every package is there already.
+#
+# usage: install-deps.sh [--check]   (--check: only list what is missing,
+#                                     exit 1 if anything is)
 set -euo pipefail
 
 readonly PACKAGES=(
@@ -26,6 +29,10 @@ for package in "${PACKAGES[@]}" "${WINE_PACKAGES[@]}"; do
 done
 if [[ ${#missing[@]} -eq 0 ]]; then
     exit 0
+fi
+if [[ ${1:-} == --check ]]; then
+    echo "missing packages: ${missing[*]}" >&2
+    exit 1
 fi
 echo "install-deps.sh: installing ${missing[*]}"
 

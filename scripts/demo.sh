@@ -4,10 +4,11 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/default"
+build="$root/build/demo"
+cd "$root"
 
-cmake --preset default -S "$root" >/dev/null
-cmake --build --preset default --target empctl ipmidev-sim >/dev/null
+cmake --preset demo >/dev/null
+cmake --build --preset demo >/dev/null
 
 work=$(mktemp -d)
 sim_pid=""
