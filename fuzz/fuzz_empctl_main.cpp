@@ -20,10 +20,13 @@
 // Standard output and standard error are pointed at memory files around each
 // run: the tool speaks only through ConsolePrint, which is captured here, so
 // both must stay empty. Sanitizer reports go to the real standard error.
-#include "captured_console.h"
+// Every captured print changes the last error, as a console write may, so a
+// failure's code printed after the fact shows as the wrong code.
+#include "console_capture.h"
 #include "empctl_cli.h"
+#include "empctl_expected.h"
 #include "fuzz_support.h"
-#include "fuzzed_win32.h"
+#include "win32_double.h"
 
 #include <sanitizer/common_interface_defs.h>
 #include <sys/mman.h>
@@ -37,12 +40,16 @@
 // ---- The command line ----------------------------------------------------
 
 // The accepted spellings, each whole, and near misses of them: spaces,
-// doubled or missing characters, other prefixes, non-ASCII bytes, and bytes
-// that a careless case fold (| 0x20) would take for '/' or '?'.
+// doubled or missing characters, other prefixes, non-ASCII bytes, bytes
+// that a careless case fold (| 0x20) would take for '/' or '?', and the
+// bytes next to the letter ranges that a fold over the wrong range would
+// take for an option's character ('_' is '?' + 0x20). New entries go last,
+// so the seeds keep their meaning.
 static const char* const EMP_PREPARED_ARGUMENTS[] = {
-    "/s",    "/S",    "/d",    "/D",   "/r",  "/R",  "/?",    "",    "/",   "s",
-    "-s",    "\\s",   "/s ",   " /s",  "/sd", "/ss", "//s",   "/x",  "/?/", "?",
-    "/\x1f", "\x0fs", "/\xd3", "/s\n", "/e",  "/c",  "\x0f?", "/Ss", "/ ",
+    "/s",    "/S",    "/d",    "/D",   "/r",  "/R",    "/?",    "",    "/",   "s",
+    "-s",    "\\s",   "/s ",   " /s",  "/sd", "/ss",   "//s",   "/x",  "/?/", "?",
+    "/\x1f", "\x0fs", "/\xd3", "/s\n", "/e",  "/c",    "\x0f?", "/Ss", "/ ",  "/_",
+    "/@",    "/`",    "/{",    "/[",   "/~",  "/\x7f", "Os",    "os",
 };
 
 #define FUZZ_MAX_ARGUMENTS 3u
@@ -184,16 +191,13 @@ enum class EmpText {
     WriteFailure,
     ConfirmDisabled,
     ConfirmEnabled,
-    ChangeUnexpected,
+    DisableUnexpected,
+    RestoreUnexpected,
 };
 
 #define FUZZ_BYTE_LIMIT 0xFFu
 #define FUZZ_DWORD_LIMIT 0xFFFFFFFFu
-#define FUZZ_MAX_PLACEHOLDERS 3u
-
-#define FUZZ_POWER_CYCLE_NOTICE                                                                    \
-    "Please shutdown the system, remove both power cords from the system for 20 seconds, "         \
-    "reinsert line cables and reboot for the settings to take effect.\n"
+#define FUZZ_MAX_PLACEHOLDERS 2u
 
 // Every text the tool can say. "%x" marks a placeholder; Limits holds the
 // largest value each may carry: status and setting bytes, or error codes.
@@ -205,45 +209,31 @@ struct EmpTextForm {
 };
 
 static const EmpTextForm EMP_TEXT_FORMS[] = {
-    {EmpText::Usage,
-     "usage",
-     "Please specify one of the following options to run the tool!\n"
-     "\t/s       Display current EMP com2 port setting.\n"
-     "\t/d       Disable EMP on com2 port.\n"
-     "\t/r       Restore EMP on com2 port.\n",
-     {}},
-    {EmpText::InvalidOptions, "invalid-options", "Invalid command options!\n", {}},
-    {EmpText::OpenFailure, "open-failure", "Unable to open handle to IPMI driver!\n", {}},
+    {EmpText::Usage, "usage", EXPECTED_USAGE, {}},
+    {EmpText::InvalidOptions, "invalid-options", EXPECTED_INVALID_OPTIONS, {}},
+    {EmpText::OpenFailure, "open-failure", EXPECTED_NO_DEVICE, {}},
     {EmpText::ReadbackFailure,
      "readback-failure",
-     "Could not readback IPMI setting, status = 0x%x\n",
+     EXPECTED_FORMAT_READBACK_FAILURE,
      {FUZZ_DWORD_LIMIT}},
-    {EmpText::ShowDisabled, "show-disabled", "\n\nEMP on Com2 port is currently disabled!\n\n", {}},
-    {EmpText::ShowEnabled, "show-enabled", "\n\nEMP on Com2 port is currently enabled!\n\n", {}},
+    {EmpText::ShowDisabled, "show-disabled", EXPECTED_SHOWS_DISABLED, {}},
+    {EmpText::ShowEnabled, "show-enabled", EXPECTED_SHOWS_ENABLED, {}},
     {EmpText::ShowUnexpected,
      "show-unexpected",
-     "IPMI status 0x%x read 0x%x, expected 0x34 or 0xb4\n",
+     EXPECTED_FORMAT_SHOW_MISMATCH,
      {FUZZ_BYTE_LIMIT, FUZZ_BYTE_LIMIT}},
-    {EmpText::WriteSuccess,
-     "write-success",
-     "Successfully wrote IPMI setting\nVerifying setting....\n",
-     {}},
-    {EmpText::WriteFailure,
-     "write-failure",
-     "Could not write IPMI setting, status = 0x%x\n",
-     {FUZZ_DWORD_LIMIT}},
-    {EmpText::ConfirmDisabled,
-     "confirm-disabled",
-     "\n\nEMP on com2 has been disabled!\n\n" FUZZ_POWER_CYCLE_NOTICE,
-     {}},
-    {EmpText::ConfirmEnabled,
-     "confirm-enabled",
-     "\n\nEMP on Com2 port has been enabled!\n\n" FUZZ_POWER_CYCLE_NOTICE,
-     {}},
-    {EmpText::ChangeUnexpected,
-     "change-unexpected",
-     "IPMI status 0x%x read 0x%x, expected 0x%x\n",
-     {FUZZ_BYTE_LIMIT, FUZZ_BYTE_LIMIT, FUZZ_BYTE_LIMIT}},
+    {EmpText::WriteSuccess, "write-success", EXPECTED_WROTE, {}},
+    {EmpText::WriteFailure, "write-failure", EXPECTED_FORMAT_WRITE_FAILURE, {FUZZ_DWORD_LIMIT}},
+    {EmpText::ConfirmDisabled, "confirm-disabled", EXPECTED_DISABLED_CONFIRMATION, {}},
+    {EmpText::ConfirmEnabled, "confirm-enabled", EXPECTED_ENABLED_CONFIRMATION, {}},
+    {EmpText::DisableUnexpected,
+     "disable-unexpected",
+     EXPECTED_FORMAT_DISABLE_MISMATCH,
+     {FUZZ_BYTE_LIMIT, FUZZ_BYTE_LIMIT}},
+    {EmpText::RestoreUnexpected,
+     "restore-unexpected",
+     EXPECTED_FORMAT_RESTORE_MISMATCH,
+     {FUZZ_BYTE_LIMIT, FUZZ_BYTE_LIMIT}},
 };
 
 // One text of the output with its placeholders' values.
@@ -380,47 +370,42 @@ static void ParseConsoleOutput(const char* Output, size_t Length, const char* Co
 // ---- What the run must have done --------------------------------------------
 
 static void ExpectText(SaidTexts* Expected, EmpText Id, unsigned ValueCount = 0, uint32_t First = 0,
-                       uint32_t Second = 0, uint32_t Third = 0) {
+                       uint32_t Second = 0) {
     SaidText* Text = &Expected->Texts[Expected->Count++];
     Text->Id = Id;
     Text->ValueCount = ValueCount;
     Text->Values[0] = First;
     Text->Values[1] = Second;
-    Text->Values[2] = Third;
 }
-
-#define FUZZ_READ_CODE 0x810C4C08u
-#define FUZZ_WRITE_CODE 0x810C4C0Cu
-#define FUZZ_RESPONSE_AREA 20u
-#define FUZZ_SETTING_DISABLED 0x34u
-#define FUZZ_SETTING_ENABLED 0xB4u
 
 // The read-back as the tool must see it: its reply bytes up to the returned
 // count, zeros beyond.
-static uint32_t ReplyByteSeen(const FuzzedReply* Reply, unsigned Offset) {
-    const unsigned Covered =
-        Reply->ClaimedCount < FUZZ_RESPONSE_AREA ? Reply->ClaimedCount : FUZZ_RESPONSE_AREA;
+static uint32_t ReplyByteSeen(const Win32Reply* Reply, unsigned Offset) {
+    const unsigned Covered = Reply->ClaimedCount < EXPECTED_RESPONSE_LENGTH
+                                 ? Reply->ClaimedCount
+                                 : EXPECTED_RESPONSE_LENGTH;
     return Offset < Covered ? Reply->Bytes[Offset] : 0u;
 }
 
-static void ExpectShow(SaidTexts* Expected, const FuzzedReply* Read) {
+static void ExpectShow(SaidTexts* Expected, const Win32Reply* Read) {
     if (!Read->Succeeds) {
         ExpectText(Expected, EmpText::ReadbackFailure, 1, Read->ErrorCode);
         return;
     }
     const uint32_t Status = ReplyByteSeen(Read, 0);
     const uint32_t Setting = ReplyByteSeen(Read, 2);
-    if (Status == 0 && Setting == FUZZ_SETTING_DISABLED) {
+    if (Status == 0 && Setting == EXPECTED_SETTING_DISABLED) {
         ExpectText(Expected, EmpText::ShowDisabled);
-    } else if (Status == 0 && Setting == FUZZ_SETTING_ENABLED) {
+    } else if (Status == 0 && Setting == EXPECTED_SETTING_ENABLED) {
         ExpectText(Expected, EmpText::ShowEnabled);
     } else {
         ExpectText(Expected, EmpText::ShowUnexpected, 2, Status, Setting);
     }
 }
 
-static void ExpectChange(SaidTexts* Expected, uint32_t Target, const FuzzedReply* Write,
-                         const FuzzedReply* Read) {
+static void ExpectChange(SaidTexts* Expected, uint32_t Target, const Win32Reply* Write,
+                         const Win32Reply* Read) {
+    const bool Disabling = Target == EXPECTED_SETTING_DISABLED;
     if (Write->Succeeds) {
         ExpectText(Expected, EmpText::WriteSuccess);
     } else {
@@ -433,10 +418,10 @@ static void ExpectChange(SaidTexts* Expected, uint32_t Target, const FuzzedReply
     const uint32_t Status = ReplyByteSeen(Read, 0);
     const uint32_t Setting = ReplyByteSeen(Read, 2);
     if (Status == 0 && Setting == Target) {
-        ExpectText(Expected, Target == FUZZ_SETTING_DISABLED ? EmpText::ConfirmDisabled
-                                                             : EmpText::ConfirmEnabled);
+        ExpectText(Expected, Disabling ? EmpText::ConfirmDisabled : EmpText::ConfirmEnabled);
     } else {
-        ExpectText(Expected, EmpText::ChangeUnexpected, 3, Status, Setting, Target);
+        ExpectText(Expected, Disabling ? EmpText::DisableUnexpected : EmpText::RestoreUnexpected, 2,
+                   Status, Setting);
     }
 }
 
@@ -446,12 +431,12 @@ struct ExpectedRequest {
     uint8_t Input[4];
 };
 
-static void CheckRequest(const FuzzedWin32Record* Record, unsigned Index,
+static void CheckRequest(const Win32DoubleRecord* Record, unsigned Index, HANDLE Opened,
                          const ExpectedRequest* Expected, const char* CommandLine) {
-    const FuzzedRequest* Request = &Record->Requests[Index];
-    FUZZ_CHECK(Request->Device == Record->OpenedHandle,
+    const Win32RequestRecord* Request = &Record->Requests[Index];
+    FUZZ_CHECK(Request->Device == Opened,
                "command line%s: request %u went to handle %p, not the opened %p", CommandLine,
-               Index, Request->Device, Record->OpenedHandle);
+               Index, Request->Device, Opened);
     FUZZ_CHECK(Request->Code == Expected->Code,
                "command line%s: request %u has code %08x, expected %08x", CommandLine, Index,
                Request->Code, Expected->Code);
@@ -461,7 +446,7 @@ static void CheckRequest(const FuzzedWin32Record* Record, unsigned Index,
                "%02x %02x %02x %02x",
                CommandLine, Index, Request->InputLength, Expected->InputLength, Expected->Input[0],
                Expected->Input[1], Expected->Input[2], Expected->Input[3]);
-    FUZZ_CHECK(Request->OutputGiven && Request->OutputLength == FUZZ_RESPONSE_AREA,
+    FUZZ_CHECK(Request->OutputGiven && Request->OutputLength == EXPECTED_RESPONSE_LENGTH,
                "command line%s: request %u output length %u (given %d), expected 20", CommandLine,
                Index, Request->OutputLength, Request->OutputGiven);
     FUZZ_CHECK(!Request->OverlappedGiven, "command line%s: request %u is overlapped", CommandLine,
@@ -472,9 +457,9 @@ static void CheckRequest(const FuzzedWin32Record* Record, unsigned Index,
 }
 
 // Checks the calls the run made and builds the texts it must have said.
-static void CheckCallsAndExpectTexts(ExpectedRun Run, bool OpenSucceeds, const char* CommandLine,
-                                     SaidTexts* Expected) {
-    const FuzzedWin32Record* Record = GetFuzzedWin32Record();
+static void CheckCallsAndExpectTexts(ExpectedRun Run, bool OpenSucceeds, HANDLE Opened,
+                                     const char* CommandLine, SaidTexts* Expected) {
+    const Win32DoubleRecord* Record = GetWin32DoubleRecord();
     Expected->Count = 0;
 
     const unsigned ExpectedOpens = NeedsDevice(Run) ? 1u : 0u;
@@ -482,19 +467,26 @@ static void CheckCallsAndExpectTexts(ExpectedRun Run, bool OpenSucceeds, const c
                "command line%s: CreateFileA called %u times, expected %u", CommandLine,
                Record->OpenCount, ExpectedOpens);
     if (ExpectedOpens == 1) {
-        const FuzzedOpen* Open = &Record->Opens[0];
-        FUZZ_CHECK(Open->PathGiven && std::strcmp(Open->Path, "\\\\.\\IPMIDEV") == 0 &&
-                       Open->DesiredAccess == (GENERIC_READ | GENERIC_WRITE) &&
-                       Open->CreationDisposition == OPEN_EXISTING && !Open->TemplateGiven,
-                   "command line%s: CreateFileA(\"%s\", %08x, disposition %u, template %d) is "
-                   "not an open of the existing IPMI device for reading and writing",
-                   CommandLine, Open->Path, Open->DesiredAccess, Open->CreationDisposition,
-                   Open->TemplateGiven);
+        const Win32OpenRecord* Open = &Record->Opens[0];
+        FUZZ_CHECK(Open->PathGiven && std::strcmp(Open->Path, EXPECTED_DEVICE_PATH) == 0 &&
+                       Open->DesiredAccess == EXPECTED_OPEN_ACCESS &&
+                       Open->ShareMode == EXPECTED_OPEN_SHARE_MODE &&
+                       !Open->SecurityAttributesGiven &&
+                       Open->CreationDisposition == EXPECTED_OPEN_DISPOSITION &&
+                       Open->FlagsAndAttributes == EXPECTED_OPEN_FLAGS && !Open->TemplateGiven,
+                   "command line%s: CreateFileA(\"%s\", %08x, share %u, security %d, "
+                   "disposition %u, flags %08x, template %d) is not an unshared open of the "
+                   "existing IPMI device for reading and writing",
+                   CommandLine, Open->Path, Open->DesiredAccess, Open->ShareMode,
+                   Open->SecurityAttributesGiven, Open->CreationDisposition,
+                   Open->FlagsAndAttributes, Open->TemplateGiven);
     }
 
-    const ExpectedRequest Read = {FUZZ_READ_CODE, 3, {0x01, 0x01, 0x01, 0x00}};
-    const ExpectedRequest WriteDisabled = {FUZZ_WRITE_CODE, 4, {0x01, 0x01, 0x00, 0x34}};
-    const ExpectedRequest WriteEnabled = {FUZZ_WRITE_CODE, 4, {0x01, 0x01, 0x00, 0xB4}};
+    const ExpectedRequest Read = {EXPECTED_IOCTL_READ, 3, {0x01, 0x01, 0x01, 0x00}};
+    const ExpectedRequest WriteDisabled = {
+        EXPECTED_IOCTL_WRITE, 4, {0x01, 0x01, 0x00, EXPECTED_SETTING_DISABLED}};
+    const ExpectedRequest WriteEnabled = {
+        EXPECTED_IOCTL_WRITE, 4, {0x01, 0x01, 0x00, EXPECTED_SETTING_ENABLED}};
     const ExpectedRequest* Requests[2] = {nullptr, nullptr};
     unsigned RequestCount = 0;
     if (NeedsDevice(Run) && OpenSucceeds) {
@@ -509,7 +501,7 @@ static void CheckCallsAndExpectTexts(ExpectedRun Run, bool OpenSucceeds, const c
                "command line%s, open %s: %u DeviceIoControl calls, expected %u", CommandLine,
                OpenSucceeds ? "succeeds" : "fails", Record->RequestCount, RequestCount);
     for (unsigned Index = 0; Index < RequestCount; ++Index) {
-        CheckRequest(Record, Index, Requests[Index], CommandLine);
+        CheckRequest(Record, Index, Opened, Requests[Index], CommandLine);
     }
 
     switch (Run) {
@@ -531,7 +523,7 @@ static void CheckCallsAndExpectTexts(ExpectedRun Run, bool OpenSucceeds, const c
         ExpectShow(Expected, &Record->Requests[0].Reply);
     } else {
         const uint32_t Target =
-            Run == ExpectedRun::Disable ? FUZZ_SETTING_DISABLED : FUZZ_SETTING_ENABLED;
+            Run == ExpectedRun::Disable ? EXPECTED_SETTING_DISABLED : EXPECTED_SETTING_ENABLED;
         ExpectChange(Expected, Target, &Record->Requests[0].Reply, &Record->Requests[1].Reply);
     }
 }
@@ -556,12 +548,13 @@ static bool SameSaidTexts(const SaidTexts* Left, const SaidTexts* Right) {
 }
 
 static void DescribeReplies(char* Buffer, size_t Size) {
-    const FuzzedWin32Record* Record = GetFuzzedWin32Record();
+    const Win32DoubleRecord* Record = GetWin32DoubleRecord();
     Buffer[0] = '\0';
     size_t Used = 0;
     for (unsigned Index = 0;
-         Index < Record->RequestCount && Index < FUZZED_MAX_REQUESTS && Used < Size; ++Index) {
-        const FuzzedReply* Reply = &Record->Requests[Index].Reply;
+         Index < Record->RequestCount && Index < WIN32_DOUBLE_MAX_REQUESTS && Used < Size;
+         ++Index) {
+        const Win32Reply* Reply = &Record->Requests[Index].Reply;
         Used += static_cast<size_t>(std::snprintf(
             Buffer + Used, Size - Used, " [%08x: %s error %x count %u bytes %02x %02x %02x]",
             Record->Requests[Index].Code, Reply->Succeeds ? "TRUE" : "FALSE", Reply->ErrorCode,
@@ -621,6 +614,23 @@ static void CheckTrapEmpty(int Trap, const char* Name, const char* CommandLine) 
 
 // ---- The run -----------------------------------------------------------------------
 
+// Several times the longest run the tool can produce (invalid options and
+// the usage), so a cut always means the tool said too much.
+#define FUZZ_CAPTURE_SIZE 4096u
+
+// The double's reply source: each DeviceIoControl's answer, drawn from the
+// fuzzer's bytes when the tool makes the call.
+static bool DrawFuzzedReply(void* Context, Win32Reply* Reply) {
+    FuzzInput* Input = static_cast<FuzzInput*>(Context);
+    Reply->Succeeds = (TakeFuzzByte(Input) & 1u) != 0;
+    Reply->ErrorCode = TakeFuzzDword(Input);
+    Reply->ClaimedCount = TakeFuzzByte(Input) % (WIN32_DOUBLE_MAX_REPLY_COUNT + 1);
+    for (DWORD Index = 0; Index < Reply->ClaimedCount; ++Index) {
+        Reply->Bytes[Index] = TakeFuzzByte(Input);
+    }
+    return true;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     static uintptr_t RunNumber = 0;
     PrepareStdioTraps();
@@ -633,8 +643,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     ++RunNumber;
     const HANDLE Handle = reinterpret_cast<HANDLE>(0x10000u + (RunNumber % 0x10000u) * 8u);
 
-    StartFuzzedWin32(&Input, OpenSucceeds, Handle);
-    StartConsoleCapture();
+    Win32DoubleRun Double = {};
+    Double.OpenSucceeds = OpenSucceeds;
+    Double.OpenError = ERROR_FILE_NOT_FOUND;
+    Double.Handle = Handle;
+    // Whatever an earlier run left behind, as a real thread's last error may.
+    Double.InitialLastError = 0xDEADBEEFu;
+    Double.NextReply = DrawFuzzedReply;
+    Double.Context = &Input;
+    StartWin32Double(&Double);
+    static char Captured[FUZZ_CAPTURE_SIZE];
+    StartConsoleCapture(Captured, sizeof(Captured));
     SetStdio(g_Traps.StdoutTrap, g_Traps.StderrTrap);
     const int ExitStatus = RunEmpctl(CommandLine.ArgumentCount, CommandLine.Arguments);
     SetStdio(g_Traps.SavedStdout, g_Traps.SavedStderr);
@@ -645,7 +664,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
 
     const ExpectedRun Run = ExpectRun(&CommandLine);
     SaidTexts Expected;
-    CheckCallsAndExpectTexts(Run, OpenSucceeds, Described, &Expected);
+    CheckCallsAndExpectTexts(Run, OpenSucceeds, Handle, Described, &Expected);
 
     size_t Length = 0;
     bool Overflowed = false;

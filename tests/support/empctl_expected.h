@@ -53,6 +53,12 @@ inline constexpr char EXPECTED_FORMAT_READBACK_FAILURE[] =
 
 // The driver protocol.
 inline constexpr char EXPECTED_DEVICE_PATH[] = "\\\\.\\IPMIDEV";
+// The open: read and write access, no sharing, an existing device, normal
+// attributes.
+inline constexpr uint32_t EXPECTED_OPEN_ACCESS = 0xC0000000u;
+inline constexpr uint32_t EXPECTED_OPEN_SHARE_MODE = 0;
+inline constexpr uint32_t EXPECTED_OPEN_DISPOSITION = 3;
+inline constexpr uint32_t EXPECTED_OPEN_FLAGS = 0x80u;
 inline constexpr uint32_t EXPECTED_IOCTL_READ = 0x810C4C08u;
 inline constexpr uint32_t EXPECTED_IOCTL_WRITE = 0x810C4C0Cu;
 inline constexpr uint8_t EXPECTED_SETTING_DISABLED = 0x34;
@@ -87,9 +93,9 @@ inline std::string ExpectedReadBack(uint8_t Target, unsigned Status, unsigned Se
     if (Status == 0 && Setting == Target) {
         return Disabling ? EXPECTED_DISABLED_CONFIRMATION : EXPECTED_ENABLED_CONFIRMATION;
     }
-    return ExpectedText(
-        Disabling ? EXPECTED_FORMAT_DISABLE_MISMATCH : EXPECTED_FORMAT_RESTORE_MISMATCH, Status,
-        Setting);
+    return ExpectedText(Disabling ? EXPECTED_FORMAT_DISABLE_MISMATCH
+                                  : EXPECTED_FORMAT_RESTORE_MISMATCH,
+                        Status, Setting);
 }
 
 inline std::string ExpectedWriteFailure(uint32_t Code) {

@@ -3,46 +3,17 @@
 // restore. The expected text is built from the operations' rules as stated
 // to the user, not from the code.
 #include "emp_operations.h"
+#include "empctl_expected.h"
 #include "ipmi_channel.h"
-#include "scripted_win32.h"
+#include "win32_script.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 namespace {
 
-const char WROTE[] = "Successfully wrote IPMI setting\nVerifying setting....\n";
-const char NOTICE[] = "Please shutdown the system, remove both power cords from the system for 20 "
-                      "seconds, reinsert line cables and reboot for the settings to take effect.\n";
+const std::string WROTE = EXPECTED_WROTE;
 
-std::string Format(const char* Pattern, unsigned First, unsigned Second = 0) {
-    char Text[128];
-    std::snprintf(Text, sizeof(Text), Pattern, First, Second);
-    return Text;
-}
-
-std::string ExpectedShow(unsigned Status, unsigned Setting) {
-    if (Status == 0 && Setting == 0x34) {
-        return "\n\nEMP on Com2 port is currently disabled!\n\n";
-    }
-    if (Status == 0 && Setting == 0xB4) {
-        return "\n\nEMP on Com2 port is currently enabled!\n\n";
-    }
-    return Format("IPMI status 0x%x read 0x%x, expected 0x34 or 0xb4\n", Status, Setting);
-}
-
-std::string ExpectedReadBack(uint8_t Target, unsigned Status, unsigned Setting) {
-    if (Status == 0 && Setting == Target) {
-        return Target == 0x34 ? std::string("\n\nEMP on com2 has been disabled!\n\n") + NOTICE
-                              : std::string("\n\nEMP on Com2 port has been enabled!\n\n") + NOTICE;
-    }
-    return Format(Target == 0x34 ? "IPMI status 0x%x read 0x%x, expected 0x34\n"
-                                 : "IPMI status 0x%x read 0x%x, expected 0xb4\n",
-                  Status, Setting);
-}
-
-void StartScript(std::deque<ScriptedReply> Replies) {
+void StartScript(std::deque<Win32Reply> Replies) {
     Win32Script Script;
     Script.Replies = std::move(Replies);
     StartWin32Script(Script);
@@ -52,7 +23,7 @@ void StartScript(std::deque<ScriptedReply> Replies) {
 // One capture per status byte keeps 65,536 replies per operation fast.
 TEST(FaultSpace, ShowJudgesEveryStatusAndSettingByte) {
     for (unsigned Status = 0; Status <= 0xFF; ++Status) {
-        std::deque<ScriptedReply> Replies;
+        std::deque<Win32Reply> Replies;
         std::string Expected;
         for (unsigned Setting = 0; Setting <= 0xFF; ++Setting) {
             Replies.push_back(
@@ -66,7 +37,7 @@ TEST(FaultSpace, ShowJudgesEveryStatusAndSettingByte) {
             }
         });
         ASSERT_EQ(Output, Expected) << "status byte " << Status;
-        ASSERT_EQ(GetRecordedRequests().size(), 256u);
+        ASSERT_EQ(GetWin32DoubleRecord()->RequestCount, 256u);
     }
 }
 
@@ -75,7 +46,7 @@ class ChangeFaultSpace : public testing::TestWithParam<uint8_t> {};
 TEST_P(ChangeFaultSpace, JudgesTheReadBackAgainstTheTargetOnly) {
     const uint8_t Target = GetParam();
     for (unsigned Status = 0; Status <= 0xFF; ++Status) {
-        std::deque<ScriptedReply> Replies;
+        std::deque<Win32Reply> Replies;
         std::string Expected;
         for (unsigned Setting = 0; Setting <= 0xFF; ++Setting) {
             Replies.push_back(ReplyWithSetting(0x00, Target));
@@ -106,10 +77,11 @@ TEST_P(ChangeFaultSpace, ConfirmsOnlyFromBytesTheReadBackReturned) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Targets, ChangeFaultSpace, testing::Values(0x34, 0xB4));
+INSTANTIATE_TEST_SUITE_P(Targets, ChangeFaultSpace,
+                         testing::Values(EXPECTED_SETTING_DISABLED, EXPECTED_SETTING_ENABLED));
 
 TEST(FaultSpace, ShowConfirmsOnlyFromBytesTheReadReturned) {
-    for (const uint8_t Setting : {uint8_t{0x34}, uint8_t{0xB4}}) {
+    for (const uint8_t Setting : {EXPECTED_SETTING_DISABLED, EXPECTED_SETTING_ENABLED}) {
         for (DWORD Count = 0; Count <= 20; ++Count) {
             // A first full reply fills the area; the short one must not reuse it.
             StartScript({ReplyWithSetting(0x00, Setting), ReplyWithSetting(0x00, Setting, Count)});
@@ -123,18 +95,10 @@ TEST(FaultSpace, ShowConfirmsOnlyFromBytesTheReadReturned) {
 
 const DWORD ERROR_CODES[] = {0, 1, 0x1F, 0x45D, 0xFFFFFFFFu};
 
-std::string WriteFailure(DWORD Code) {
-    return Format("Could not write IPMI setting, status = 0x%x\n", static_cast<unsigned>(Code));
-}
-
-std::string ReadFailure(DWORD Code) {
-    return Format("Could not readback IPMI setting, status = 0x%x\n", static_cast<unsigned>(Code));
-}
-
 TEST(FaultSpace, ShowPrintsEveryReadErrorCodeInFull) {
     for (const DWORD Code : ERROR_CODES) {
         StartScript({ReplyWithFailure(Code)});
-        EXPECT_EQ(CaptureConsole([] { ShowEmpSetting(); }), ReadFailure(Code));
+        EXPECT_EQ(CaptureConsole([] { ShowEmpSetting(); }), ExpectedReadbackFailure(Code));
     }
 }
 
@@ -142,18 +106,19 @@ TEST(FaultSpace, ShowPrintsEveryReadErrorCodeInFull) {
 // outcome (confirmation, mismatch, or each error code).
 TEST_P(ChangeFaultSpace, CombinesEveryWriteAndReadBackOutcome) {
     const uint8_t Target = GetParam();
-    const uint8_t Other = Target == 0x34 ? 0xB4 : 0x34;
+    const uint8_t Other =
+        Target == EXPECTED_SETTING_DISABLED ? EXPECTED_SETTING_ENABLED : EXPECTED_SETTING_DISABLED;
 
-    std::vector<std::pair<ScriptedReply, std::string>> Writes = {
+    std::vector<std::pair<Win32Reply, std::string>> Writes = {
         {ReplyWithSetting(0x00, Target), WROTE}};
     for (const DWORD Code : ERROR_CODES) {
-        Writes.push_back({ReplyWithFailure(Code), WriteFailure(Code)});
+        Writes.push_back({ReplyWithFailure(Code), ExpectedWriteFailure(Code)});
     }
-    std::vector<std::pair<ScriptedReply, std::string>> Reads = {
+    std::vector<std::pair<Win32Reply, std::string>> Reads = {
         {ReplyWithSetting(0x00, Target), ExpectedReadBack(Target, 0, Target)},
         {ReplyWithSetting(0x00, Other), ExpectedReadBack(Target, 0, Other)}};
     for (const DWORD Code : ERROR_CODES) {
-        Reads.push_back({ReplyWithFailure(Code), ReadFailure(Code)});
+        Reads.push_back({ReplyWithFailure(Code), ExpectedReadbackFailure(Code)});
     }
 
     for (const auto& Write : Writes) {
@@ -161,7 +126,7 @@ TEST_P(ChangeFaultSpace, CombinesEveryWriteAndReadBackOutcome) {
             StartScript({Write.first, Read.first});
             EXPECT_EQ(CaptureConsole([Target] { ChangeEmpSetting(Target); }),
                       Write.second + Read.second);
-            EXPECT_EQ(GetRecordedRequests().size(), 2u);
+            EXPECT_EQ(GetWin32DoubleRecord()->RequestCount, 2u);
         }
     }
 }

@@ -1,6 +1,7 @@
 // The channel's exact arguments and bytes on the wire.
+#include "empctl_expected.h"
 #include "ipmi_channel.h"
-#include "scripted_win32.h"
+#include "win32_script.h"
 
 #include <gtest/gtest.h>
 
@@ -12,14 +13,15 @@ TEST(IpmiChannel, OpensTheDeviceForReadAndWriteWithNoSharing) {
     StartWin32Script({});
     EXPECT_TRUE(OpenIpmiDevice());
 
-    ASSERT_EQ(GetRecordedOpens().size(), 1u);
-    const RecordedOpen& Open = GetRecordedOpens()[0];
-    EXPECT_EQ(Open.Path, "\\\\.\\IPMIDEV");
-    EXPECT_EQ(Open.DesiredAccess, 0xC0000000u);
-    EXPECT_EQ(Open.ShareMode, 0u);
+    ASSERT_EQ(GetWin32DoubleRecord()->OpenCount, 1u);
+    const Win32OpenRecord& Open = GetWin32DoubleRecord()->Opens[0];
+    ASSERT_TRUE(Open.PathGiven);
+    EXPECT_STREQ(Open.Path, EXPECTED_DEVICE_PATH);
+    EXPECT_EQ(Open.DesiredAccess, EXPECTED_OPEN_ACCESS);
+    EXPECT_EQ(Open.ShareMode, EXPECTED_OPEN_SHARE_MODE);
     EXPECT_FALSE(Open.SecurityAttributesGiven);
-    EXPECT_EQ(Open.CreationDisposition, 3u);
-    EXPECT_EQ(Open.FlagsAndAttributes, 0x80u);
+    EXPECT_EQ(Open.CreationDisposition, EXPECTED_OPEN_DISPOSITION);
+    EXPECT_EQ(Open.FlagsAndAttributes, EXPECTED_OPEN_FLAGS);
     EXPECT_FALSE(Open.TemplateGiven);
 }
 
@@ -53,12 +55,13 @@ TEST_P(IpmiChannelWire, SendsTheExactRequest) {
 
     EXPECT_TRUE(Case.Write ? WriteEmpSetting(Case.Value) : ReadEmpSetting());
 
-    ASSERT_EQ(GetRecordedRequests().size(), 1u);
-    const RecordedRequest& Request = GetRecordedRequests()[0];
+    ASSERT_EQ(GetWin32DoubleRecord()->RequestCount, 1u);
+    const Win32RequestRecord& Request = GetWin32DoubleRecord()->Requests[0];
     EXPECT_EQ(Request.Device, SCRIPTED_DEVICE_HANDLE);
     EXPECT_EQ(Request.Code, Case.Code);
-    EXPECT_EQ(Request.Input, Case.Input);
-    EXPECT_EQ(Request.OutputLength, 20u);
+    EXPECT_TRUE(Request.InputGiven);
+    EXPECT_EQ(RecordedInput(Request), Case.Input);
+    EXPECT_EQ(Request.OutputLength, EXPECTED_RESPONSE_LENGTH);
     EXPECT_TRUE(Request.OutputGiven);
     EXPECT_TRUE(Request.BytesReturnedPlaceGiven);
     EXPECT_FALSE(Request.OverlappedGiven);
@@ -66,10 +69,11 @@ TEST_P(IpmiChannelWire, SendsTheExactRequest) {
 
 INSTANTIATE_TEST_SUITE_P(
     Requests, IpmiChannelWire,
-    testing::Values(WireCase{"Read", false, 0, 0x810C4C08u, {0x01, 0x01, 0x01}},
-                    WireCase{"WriteDisabled", true, 0x34, 0x810C4C0Cu, {0x01, 0x01, 0x00, 0x34}},
-                    WireCase{"WriteEnabled", true, 0xB4, 0x810C4C0Cu, {0x01, 0x01, 0x00, 0xB4}},
-                    WireCase{"WriteOther", true, 0x00, 0x810C4C0Cu, {0x01, 0x01, 0x00, 0x00}}),
+    testing::Values(
+        WireCase{"Read", false, 0, EXPECTED_IOCTL_READ, {0x01, 0x01, 0x01}},
+        WireCase{"WriteDisabled", true, 0x34, EXPECTED_IOCTL_WRITE, {0x01, 0x01, 0x00, 0x34}},
+        WireCase{"WriteEnabled", true, 0xB4, EXPECTED_IOCTL_WRITE, {0x01, 0x01, 0x00, 0xB4}},
+        WireCase{"WriteOther", true, 0x00, EXPECTED_IOCTL_WRITE, {0x01, 0x01, 0x00, 0x00}}),
     [](const testing::TestParamInfo<WireCase>& Info) { return std::string(Info.param.Name); });
 
 TEST(IpmiChannel, ReadAfterWriteSendsThreeBytesWithTheReadFlagBack) {
@@ -81,9 +85,9 @@ TEST(IpmiChannel, ReadAfterWriteSendsThreeBytesWithTheReadFlagBack) {
     ASSERT_TRUE(WriteEmpSetting(0xB4));
     ASSERT_TRUE(ReadEmpSetting());
 
-    ASSERT_EQ(GetRecordedRequests().size(), 2u);
-    EXPECT_EQ(GetRecordedRequests()[1].Code, 0x810C4C08u);
-    EXPECT_EQ(GetRecordedRequests()[1].Input, (Bytes{0x01, 0x01, 0x01}));
+    ASSERT_EQ(GetWin32DoubleRecord()->RequestCount, 2u);
+    EXPECT_EQ(GetWin32DoubleRecord()->Requests[1].Code, EXPECTED_IOCTL_READ);
+    EXPECT_EQ(RecordedInput(GetWin32DoubleRecord()->Requests[1]), (Bytes{0x01, 0x01, 0x01}));
 }
 
 TEST(IpmiChannel, PassesTheFailureAndItsErrorCodeThrough) {
@@ -100,7 +104,7 @@ TEST(IpmiChannel, PassesTheFailureAndItsErrorCodeThrough) {
 
 TEST(IpmiChannel, DeliversTheReplyBytes) {
     Win32Script Script;
-    ScriptedReply Reply = ReplyWithSetting(0xC1, 0x34);
+    Win32Reply Reply = ReplyWithSetting(0xC1, 0x34);
     Reply.Bytes[1] = 0x77;
     Reply.Bytes[19] = 0x99;
     Script.Replies = {Reply};
@@ -122,7 +126,7 @@ class IpmiChannelShortReply : public testing::TestWithParam<DWORD> {};
 TEST_P(IpmiChannelShortReply, LeavesNoEarlierReplyBehind) {
     const DWORD Count = GetParam();
     Win32Script Script;
-    ScriptedReply Earlier = ReplyWithSetting(0x00, 0x34);
+    Win32Reply Earlier = ReplyWithSetting(0x00, 0x34);
     Earlier.Bytes[1] = 0x55;
     Script.Replies = {Earlier, ReplyWithSetting(0x00, 0x34, Count)};
     // The second reply's own bytes, had they been delivered, differ from the

@@ -1,31 +1,31 @@
-#include "fuzzed_win32.h"
+#include "win32_double.h"
 
 #include <cstring>
 
-static FuzzInput* g_FuzzInput = nullptr;
-static bool g_OpenSucceeds = false;
-static FuzzedWin32Record g_Record;
+static Win32DoubleRun g_Run;
+static Win32DoubleRecord g_Record;
 static DWORD g_LastError = 0;
 
-void StartFuzzedWin32(FuzzInput* Input, bool OpenSucceeds, HANDLE Handle) {
-    g_FuzzInput = Input;
-    g_OpenSucceeds = OpenSucceeds;
+void StartWin32Double(const Win32DoubleRun* Run) {
+    g_Run = *Run;
     std::memset(&g_Record, 0, sizeof(g_Record));
-    g_Record.OpenedHandle = Handle;
-    // Whatever an earlier run left behind, as a real thread's last error may.
-    g_LastError = 0xDEADBEEFu;
+    g_LastError = Run->InitialLastError;
 }
 
-const FuzzedWin32Record* GetFuzzedWin32Record(void) {
+const Win32DoubleRecord* GetWin32DoubleRecord(void) {
     return &g_Record;
+}
+
+void SetWin32DoubleLastError(DWORD Code) {
+    g_LastError = Code;
 }
 
 HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                    LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                    DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
     const unsigned Index = g_Record.OpenCount++;
-    if (Index < FUZZED_MAX_OPENS) {
-        FuzzedOpen* Open = &g_Record.Opens[Index];
+    if (Index < WIN32_DOUBLE_MAX_OPENS) {
+        Win32OpenRecord* Open = &g_Record.Opens[Index];
         Open->PathGiven = lpFileName != nullptr;
         if (lpFileName != nullptr) {
             std::strncpy(Open->Path, lpFileName, sizeof(Open->Path) - 1);
@@ -37,46 +37,45 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         Open->FlagsAndAttributes = dwFlagsAndAttributes;
         Open->TemplateGiven = hTemplateFile != nullptr;
     }
-    if (!g_OpenSucceeds) {
-        g_LastError = ERROR_FILE_NOT_FOUND;
+    if (!g_Run.OpenSucceeds) {
+        g_LastError = g_Run.OpenError;
         return INVALID_HANDLE_VALUE;
     }
-    return g_Record.OpenedHandle;
-}
-
-static void DrawFuzzedReply(FuzzedReply* Reply) {
-    Reply->Succeeds = (TakeFuzzByte(g_FuzzInput) & 1u) != 0;
-    Reply->ErrorCode = TakeFuzzDword(g_FuzzInput);
-    Reply->ClaimedCount = TakeFuzzByte(g_FuzzInput) % (FUZZED_MAX_REPLY_COUNT + 1);
-    for (DWORD Index = 0; Index < Reply->ClaimedCount; ++Index) {
-        Reply->Bytes[Index] = TakeFuzzByte(g_FuzzInput);
-    }
+    return g_Run.Handle;
 }
 
 BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
                      LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
                      LPOVERLAPPED lpOverlapped) {
-    FuzzedRequest Discarded;
+    Win32RequestRecord Discarded;
     const unsigned Index = g_Record.RequestCount++;
-    FuzzedRequest* Request = Index < FUZZED_MAX_REQUESTS ? &g_Record.Requests[Index] : &Discarded;
+    Win32RequestRecord* Request =
+        Index < WIN32_DOUBLE_MAX_REQUESTS ? &g_Record.Requests[Index] : &Discarded;
     std::memset(Request, 0, sizeof(*Request));
     Request->Device = hDevice;
     Request->Code = dwIoControlCode;
-    Request->InputLength = nInBufferSize;
     Request->InputGiven = lpInBuffer != nullptr;
+    Request->InputLength = nInBufferSize;
     if (lpInBuffer != nullptr) {
-        const DWORD Kept =
-            nInBufferSize < FUZZED_MAX_KEPT_INPUT ? nInBufferSize : FUZZED_MAX_KEPT_INPUT;
+        const DWORD Kept = nInBufferSize < WIN32_DOUBLE_MAX_KEPT_INPUT
+                               ? nInBufferSize
+                               : WIN32_DOUBLE_MAX_KEPT_INPUT;
         std::memcpy(Request->Input, lpInBuffer, Kept);
     }
-    Request->OutputLength = nOutBufferSize;
     Request->OutputGiven = lpOutBuffer != nullptr;
+    Request->OutputLength = nOutBufferSize;
     Request->BytesReturnedPlaceGiven = lpBytesReturned != nullptr;
     Request->OverlappedGiven = lpOverlapped != nullptr;
 
-    FuzzedReply* Reply = &Request->Reply;
-    DrawFuzzedReply(Reply);
+    Win32Reply* Reply = &Request->Reply;
+    Request->Answered = g_Run.NextReply != nullptr && g_Run.NextReply(g_Run.Context, Reply);
+    if (!Request->Answered) {
+        ++g_Record.UnansweredCount;
+        std::memset(Reply, 0, sizeof(*Reply));
+        Reply->ErrorCode = ERROR_GEN_FAILURE;
+    }
     g_LastError = Reply->ErrorCode;
+    Reply->DeliveredCount = 0;
     if (!Reply->Succeeds) {
         if (lpBytesReturned != nullptr) {
             *lpBytesReturned = 0;
@@ -86,6 +85,9 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     // Like a driver: never more than the caller's buffer holds, and the
     // bytes past the count are left as the caller had them.
     DWORD Delivered = Reply->ClaimedCount;
+    if (Delivered > sizeof(Reply->Bytes)) {
+        Delivered = sizeof(Reply->Bytes);
+    }
     if (Delivered > nOutBufferSize) {
         Delivered = nOutBufferSize;
     }
