@@ -23,6 +23,7 @@ fi
 # Every core, for the tests as for the build (Ninja takes them by itself).
 export CTEST_PARALLEL_LEVEL=${CTEST_PARALLEL_LEVEL:-$(nproc)}
 SECONDS=0
+cmake --preset fuzz -DEMPCTL_FUZZ_SECONDS="${EMPCTL_FUZZ_SECONDS:-60}" >/dev/null
 for preset in default sanitize windows windows-x86 fuzz; do
     echo "=== cmake --workflow --preset $preset"
     cmake --workflow --preset "$preset"
