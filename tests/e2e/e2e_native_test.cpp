@@ -173,7 +173,7 @@ struct FakeDriver {
 };
 
 // The fake driver never waits for a client longer than a run may take.
-bool WaitForClient(int Socket, short Events, void*) {
+bool WaitForClient(int Socket, short Events, void* /*Context*/) {
     pollfd Fd = {Socket, Events, 0};
     return poll(&Fd, 1, RUN_TIMEOUT_MS) > 0;
 }

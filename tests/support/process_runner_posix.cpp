@@ -13,8 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ; // NOLINT(readability-identifier-naming): the C library's name
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
