@@ -1,23 +1,26 @@
 // ipmidev-sim: serves the simulated IPMI driver on the abstract socket that
 // the stand-in device calls reach for "\\.\IPMIDEV". It answers one client at
 // a time, each with as many requests as it likes, until SIGTERM or SIGINT.
+#include "device_socket.h"
 #include "device_wire.h"
 #include "ipmi_driver_logic.h"
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <fcntl.h>
+#include <getopt.h>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 static const char SIM_PROGRAM[] = "ipmidev-sim";
@@ -94,76 +97,34 @@ static std::string DescribeErrno(const std::string& What, const std::string& Pat
     return What + " " + QuoteForMessage(Path.c_str()) + ": " + std::strerror(Error);
 }
 
-static int HexDigitValue(char Letter) {
-    if (Letter >= '0' && Letter <= '9') {
-        return Letter - '0';
+// strtoul with its leniency taken away: digits only (after an optional 0x
+// for hex), no sign and no blanks, all of the text used, so that a typo
+// cannot pass.
+static bool ParseNumber(const char* Text, int Base, uint32_t Maximum, uint32_t* Value) {
+    const bool Hex = Base == 16;
+    const char* Digits = Text;
+    if (Hex && Digits[0] == '0' && (Digits[1] == 'x' || Digits[1] == 'X')) {
+        Digits += 2;
     }
-    if (Letter >= 'a' && Letter <= 'f') {
-        return Letter - 'a' + 10;
-    }
-    if (Letter >= 'A' && Letter <= 'F') {
-        return Letter - 'A' + 10;
-    }
-    return -1;
-}
-
-// Digits only, optional 0x; no sign and no blanks, so a typo cannot pass.
-static bool ParseHexNumber(const char* Text, uint32_t Maximum, uint32_t* Value) {
-    if (Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) {
-        Text += 2;
-    }
-    if (*Text == '\0') {
+    // strtoul would skip blanks and take a sign, and in hex a second 0x.
+    const unsigned char First = static_cast<unsigned char>(*Digits);
+    if (Hex ? std::isxdigit(First) == 0 || Digits[1] == 'x' || Digits[1] == 'X'
+            : std::isdigit(First) == 0) {
         return false;
     }
-    uint64_t Result = 0;
-    for (; *Text != '\0'; ++Text) {
-        const int Digit = HexDigitValue(*Text);
-        if (Digit < 0) {
-            return false;
-        }
-        Result = Result * 16 + static_cast<uint64_t>(Digit);
-        if (Result > Maximum) {
-            return false;
-        }
+    char* End = nullptr;
+    errno = 0;
+    const unsigned long Result = std::strtoul(Digits, &End, Base);
+    if (errno != 0 || *End != '\0' || Result > Maximum) {
+        return false;
     }
     *Value = static_cast<uint32_t>(Result);
-    return true;
-}
-
-static bool ParseDecimalNumber(const char* Text, uint32_t Maximum, uint32_t* Value) {
-    if (*Text == '\0') {
-        return false;
-    }
-    uint64_t Result = 0;
-    for (; *Text != '\0'; ++Text) {
-        if (*Text < '0' || *Text > '9') {
-            return false;
-        }
-        Result = Result * 10 + static_cast<uint64_t>(*Text - '0');
-        if (Result > Maximum) {
-            return false;
-        }
-    }
-    *Value = static_cast<uint32_t>(Result);
-    return true;
-}
-
-// Takes the value after a flag; a following flag is never mistaken for one.
-static bool TakeOptionValue(int ArgCount, char** Args, int* Index, const char** Value,
-                            std::string* Error) {
-    const char* Flag = Args[*Index];
-    if (*Index + 1 >= ArgCount || std::strncmp(Args[*Index + 1], "--", 2) == 0) {
-        *Error = "option " + QuoteForMessage(Flag) + " needs a value";
-        return false;
-    }
-    *Index += 1;
-    *Value = Args[*Index];
     return true;
 }
 
 static bool ParseHexOption(const char* Flag, const char* Text, uint32_t Maximum, uint32_t* Value,
                            std::string* Error) {
-    if (!ParseHexNumber(Text, Maximum, Value)) {
+    if (!ParseNumber(Text, 16, Maximum, Value)) {
         char Range[32];
         std::snprintf(Range, sizeof(Range), "0..%x", Maximum);
         *Error = "bad value " + QuoteForMessage(Text) + " for " + Flag +
@@ -173,67 +134,131 @@ static bool ParseHexOption(const char* Flag, const char* Text, uint32_t Maximum,
     return true;
 }
 
+// getopt_long's values for the options; -h is the only short one.
+enum SimOption {
+    SIM_OPTION_HELP = 'h',
+    SIM_OPTION_SETTING = 256,
+    SIM_OPTION_STATUS,
+    SIM_OPTION_READ_BYTES,
+    SIM_OPTION_FAIL_READ,
+    SIM_OPTION_FAIL_WRITE,
+    SIM_OPTION_KEEP_SETTING,
+    SIM_OPTION_LOG,
+    SIM_OPTION_STATE,
+};
+
+static const option SIM_OPTIONS[] = {
+    {"help", no_argument, nullptr, SIM_OPTION_HELP},
+    {"setting", required_argument, nullptr, SIM_OPTION_SETTING},
+    {"status", required_argument, nullptr, SIM_OPTION_STATUS},
+    {"read-bytes", required_argument, nullptr, SIM_OPTION_READ_BYTES},
+    {"fail-read", required_argument, nullptr, SIM_OPTION_FAIL_READ},
+    {"fail-write", required_argument, nullptr, SIM_OPTION_FAIL_WRITE},
+    {"keep-setting", no_argument, nullptr, SIM_OPTION_KEEP_SETTING},
+    {"log", required_argument, nullptr, SIM_OPTION_LOG},
+    {"state", required_argument, nullptr, SIM_OPTION_STATE},
+    {nullptr, 0, nullptr, 0},
+};
+
+static const char* FindOptionName(int Value) {
+    for (const option& Option : SIM_OPTIONS) {
+        if (Option.name != nullptr && Option.val == Value) {
+            return Option.name;
+        }
+    }
+    return "?";
+}
+
+// Takes one option's value into Options.
+static bool ApplyOption(int Value, const char* Text, SimOptions* Options, std::string* Error) {
+    const std::string Flag = std::string("--") + FindOptionName(Value);
+    uint32_t Number = 0;
+    // A following flag is never mistaken for a value.
+    if (std::strncmp(Text, "--", 2) == 0) {
+        *Error = "option " + QuoteForMessage(Flag.c_str()) + " needs a value";
+        return false;
+    }
+    switch (Value) {
+    case SIM_OPTION_SETTING:
+    case SIM_OPTION_STATUS:
+        if (!ParseHexOption(Flag.c_str(), Text, 0xff, &Number, Error)) {
+            return false;
+        }
+        if (Value == SIM_OPTION_SETTING) {
+            Options->State.Setting = static_cast<uint8_t>(Number);
+        } else {
+            Options->State.ReplyStatus = static_cast<uint8_t>(Number);
+        }
+        return true;
+    case SIM_OPTION_READ_BYTES:
+        if (!ParseNumber(Text, 10, IPMI_SIM_REPLY_SIZE, &Number)) {
+            *Error = "bad value " + QuoteForMessage(Text) +
+                     " for --read-bytes: expected a decimal number 0..20";
+            return false;
+        }
+        Options->State.ReadBytes = Number;
+        return true;
+    case SIM_OPTION_FAIL_READ:
+    case SIM_OPTION_FAIL_WRITE:
+        if (!ParseHexOption(Flag.c_str(), Text, 0xffffffffu, &Number, Error)) {
+            return false;
+        }
+        if (Value == SIM_OPTION_FAIL_READ) {
+            Options->State.FailReads = 1;
+            Options->State.ReadErrorCode = Number;
+        } else {
+            Options->State.FailWrites = 1;
+            Options->State.WriteErrorCode = Number;
+        }
+        return true;
+    default:
+        if (*Text == '\0') {
+            *Error = "option " + Flag + " needs a file name";
+            return false;
+        }
+        (Value == SIM_OPTION_LOG ? Options->LogPath : Options->StatePath) = Text;
+        return true;
+    }
+}
+
 static int ParseSimOptions(int ArgCount, char** Args, SimOptions* Options, std::string* Error) {
     IpmiSimInitState(&Options->State);
-    for (int Index = 1; Index < ArgCount; ++Index) {
-        const std::string Flag = Args[Index];
-        const char* Text = nullptr;
-        uint32_t Number = 0;
-        if (Flag == "--help" || Flag == "-h") {
+    // The errors are ours, on one line; getopt_long's own would add more.
+    opterr = 0;
+    optind = 1;
+    for (;;) {
+        const int Value = getopt_long(ArgCount, Args, ":h", SIM_OPTIONS, nullptr);
+        if (Value == -1) {
+            break;
+        }
+        // A short option's letter may sit inside a cluster of them.
+        const char* Typed = Args[optind - 1];
+        const std::string Word = std::strncmp(Typed, "--", 2) != 0 && optopt > 0 && Value == '?'
+                                     ? std::string("-") + static_cast<char>(optopt)
+                                     : std::string(Typed);
+        if (Value == SIM_OPTION_HELP) {
             return SIM_PARSE_HELP;
         }
-        if (Flag == "--keep-setting") {
+        if (Value == ':') {
+            *Error = "option " + QuoteForMessage(Word.c_str()) + " needs a value";
+            return SIM_PARSE_ERROR;
+        }
+        if (Value == '?') {
+            *Error = (optopt == SIM_OPTION_KEEP_SETTING || optopt == SIM_OPTION_HELP
+                          ? "option " + QuoteForMessage(Word.c_str()) + " takes no value"
+                          : "unknown option " + QuoteForMessage(Word.c_str())) +
+                     "; try --help";
+            return SIM_PARSE_ERROR;
+        }
+        if (Value == SIM_OPTION_KEEP_SETTING) {
             Options->State.KeepSetting = 1;
-            continue;
-        }
-        if (Flag != "--setting" && Flag != "--status" && Flag != "--read-bytes" &&
-            Flag != "--fail-read" && Flag != "--fail-write" && Flag != "--log" &&
-            Flag != "--state") {
-            if (Flag.compare(0, 1, "-") == 0) {
-                *Error = "unknown option " + QuoteForMessage(Args[Index]) + "; try --help";
-            } else {
-                *Error = "unexpected argument " + QuoteForMessage(Args[Index]) + "; try --help";
-            }
+        } else if (!ApplyOption(Value, optarg, Options, Error)) {
             return SIM_PARSE_ERROR;
         }
-        if (!TakeOptionValue(ArgCount, Args, &Index, &Text, Error)) {
-            return SIM_PARSE_ERROR;
-        }
-        if (Flag == "--setting" || Flag == "--status") {
-            if (!ParseHexOption(Flag.c_str(), Text, 0xff, &Number, Error)) {
-                return SIM_PARSE_ERROR;
-            }
-            if (Flag == "--setting") {
-                Options->State.Setting = static_cast<uint8_t>(Number);
-            } else {
-                Options->State.ReplyStatus = static_cast<uint8_t>(Number);
-            }
-        } else if (Flag == "--read-bytes") {
-            if (!ParseDecimalNumber(Text, IPMI_SIM_REPLY_SIZE, &Number)) {
-                *Error = "bad value " + QuoteForMessage(Text) +
-                         " for --read-bytes: expected a decimal number 0..20";
-                return SIM_PARSE_ERROR;
-            }
-            Options->State.ReadBytes = Number;
-        } else if (Flag == "--fail-read" || Flag == "--fail-write") {
-            if (!ParseHexOption(Flag.c_str(), Text, 0xffffffffu, &Number, Error)) {
-                return SIM_PARSE_ERROR;
-            }
-            if (Flag == "--fail-read") {
-                Options->State.FailReads = 1;
-                Options->State.ReadErrorCode = Number;
-            } else {
-                Options->State.FailWrites = 1;
-                Options->State.WriteErrorCode = Number;
-            }
-        } else if (*Text == '\0') {
-            *Error = "option " + Flag + " needs a file name";
-            return SIM_PARSE_ERROR;
-        } else if (Flag == "--log") {
-            Options->LogPath = Text;
-        } else {
-            Options->StatePath = Text;
-        }
+    }
+    if (optind < ArgCount) {
+        *Error = "unexpected argument " + QuoteForMessage(Args[optind]) + "; try --help";
+        return SIM_PARSE_ERROR;
     }
     return SIM_PARSE_RUN;
 }
@@ -300,7 +325,7 @@ static int LoadSettingFile(const std::string& Path, uint8_t* Setting, std::strin
     Text[Length] = '\0';
     uint32_t Value = 0;
     // A NUL inside the text would hide trailing junk from the parser.
-    if (Oversized || std::strlen(Text) != Length || !ParseHexNumber(Text, 0xff, &Value)) {
+    if (Oversized || std::strlen(Text) != Length || !ParseNumber(Text, 16, 0xff, &Value)) {
         *Error = "state file " + QuoteForMessage(Path.c_str()) +
                  " is corrupt: expected a hex byte such as b4";
         return SIM_STATE_BAD;
@@ -399,34 +424,23 @@ static int OpenStopSignals(std::string* Error) {
 }
 
 static int OpenDeviceSocket(std::string* Error) {
-    sockaddr_un Address;
-    std::memset(&Address, 0, sizeof(Address));
-    Address.sun_family = AF_UNIX;
-    const size_t NameLength =
-        BuildDeviceSocketName(SIM_DEVICE_NAME, Address.sun_path, sizeof(Address.sun_path));
-    const socklen_t AddressLength =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + NameLength);
-
-    const int Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (Fd < 0) {
-        *Error = std::string("cannot create a socket: ") + std::strerror(errno);
-        return -1;
+    int Fd = -1;
+    const int Opened =
+        ListenOnDeviceSocket(SIM_DEVICE_NAME, SOCK_NONBLOCK, SIM_LISTEN_BACKLOG, &Fd);
+    if (Opened == DEVICE_SOCKET_OPENED) {
+        return Fd;
     }
-    if (bind(Fd, reinterpret_cast<const sockaddr*>(&Address), AddressLength) != 0) {
-        if (errno == EADDRINUSE) {
-            *Error = "\\\\.\\IPMIDEV is already served by another process";
-        } else {
-            *Error = std::string("cannot bind the device socket: ") + std::strerror(errno);
-        }
-        close(Fd);
-        return -1;
+    const std::string Reason = std::strerror(errno);
+    if (Opened == DEVICE_SOCKET_NOT_BOUND && errno == EADDRINUSE) {
+        *Error = "\\\\.\\IPMIDEV is already served by another process";
+    } else if (Opened == DEVICE_SOCKET_NOT_BOUND) {
+        *Error = "cannot bind the device socket: " + Reason;
+    } else if (Opened == DEVICE_SOCKET_NOT_LISTENING) {
+        *Error = "cannot listen on the device socket: " + Reason;
+    } else {
+        *Error = "cannot create a socket: " + Reason;
     }
-    if (listen(Fd, SIM_LISTEN_BACKLOG) != 0) {
-        *Error = std::string("cannot listen on the device socket: ") + std::strerror(errno);
-        close(Fd);
-        return -1;
-    }
-    return Fd;
+    return -1;
 }
 
 // Returns SIM_IO_DONE once Fd has one of Events (or an error to collect),
@@ -449,38 +463,32 @@ static int WaitForSocket(int Fd, short Events, int SignalFd) {
     }
 }
 
+// A transfer on a client's connection that gives way to a stop signal.
+struct SimTransferWait {
+    int SignalFd;
+    int Ended; // SIM_IO_DONE while it may go on
+};
+
+static bool WaitForClientSocket(int Socket, short Events, void* Context) {
+    SimTransferWait* Wait = static_cast<SimTransferWait*>(Context);
+    Wait->Ended = WaitForSocket(Socket, Events, Wait->SignalFd);
+    return Wait->Ended == SIM_IO_DONE;
+}
+
 static int ReceiveExactly(int Fd, int SignalFd, uint8_t* Bytes, size_t Length) {
-    size_t Done = 0;
-    while (Done < Length) {
-        const int Waited = WaitForSocket(Fd, POLLIN, SignalFd);
-        if (Waited != SIM_IO_DONE) {
-            return Waited;
-        }
-        const ssize_t Got = recv(Fd, Bytes + Done, Length - Done, 0);
-        if (Got > 0) {
-            Done += static_cast<size_t>(Got);
-        } else if (Got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
-            return SIM_IO_CLOSED;
-        }
+    SimTransferWait Wait = {SignalFd, SIM_IO_DONE};
+    if (ReceiveDeviceBytes(Fd, Bytes, Length, WaitForClientSocket, &Wait)) {
+        return SIM_IO_DONE;
     }
-    return SIM_IO_DONE;
+    return Wait.Ended == SIM_IO_STOP ? SIM_IO_STOP : SIM_IO_CLOSED;
 }
 
 static int SendExactly(int Fd, int SignalFd, const uint8_t* Bytes, size_t Length) {
-    size_t Done = 0;
-    while (Done < Length) {
-        const int Waited = WaitForSocket(Fd, POLLOUT, SignalFd);
-        if (Waited != SIM_IO_DONE) {
-            return Waited;
-        }
-        const ssize_t Sent = send(Fd, Bytes + Done, Length - Done, MSG_NOSIGNAL);
-        if (Sent > 0) {
-            Done += static_cast<size_t>(Sent);
-        } else if (Sent < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return SIM_IO_CLOSED;
-        }
+    SimTransferWait Wait = {SignalFd, SIM_IO_DONE};
+    if (SendDeviceBytes(Fd, Bytes, Length, WaitForClientSocket, &Wait)) {
+        return SIM_IO_DONE;
     }
-    return SIM_IO_DONE;
+    return Wait.Ended == SIM_IO_STOP ? SIM_IO_STOP : SIM_IO_CLOSED;
 }
 
 static void AnswerRequest(SimDaemon* Daemon, uint32_t Code, const uint8_t* Input,

@@ -5,6 +5,8 @@
 //   request: magic, code, input length, output length, input bytes
 //   reply:   magic, result (1 success, 0 failure), error code,
 //            bytes returned, then that many output bytes
+//
+// The sockets that carry it are in device_socket.h.
 #pragma once
 
 #include <stddef.h>
@@ -15,14 +17,6 @@
 #define DEVICE_WIRE_HEADER_SIZE 16u
 #define DEVICE_WIRE_MAX_INPUT 4096u
 #define DEVICE_WIRE_MAX_OUTPUT 4096u
-
-// The abstract-namespace socket that serves "\\.\<DeviceName>" is
-// "\0win32-device:<DEVICENAME>", the name folded to upper case as Windows
-// device names are case-insensitive. Fills Path (a sun_path of PathSize
-// bytes) and returns how many of its bytes the name uses, or 0 when the
-// name does not fit or is empty. The address length for connect or bind
-// is offsetof(sockaddr_un, sun_path) plus that.
-size_t BuildDeviceSocketName(const char* DeviceName, char* Path, size_t PathSize);
 
 inline void PutWireU32(uint8_t* Bytes, uint32_t Value) {
     Bytes[0] = static_cast<uint8_t>(Value);

@@ -1,6 +1,7 @@
 // Stand-in for kernel32's device calls: a device "\\.\NAME" is a simulated
 // driver process listening on a local socket, and each DeviceIoControl is
 // one request and one reply on the connection that CreateFileA opened.
+#include "device_socket.h"
 #include "device_wire.h"
 #include "win32_api.h"
 
@@ -8,9 +9,6 @@
 #include <cstddef>
 #include <cstring>
 #include <sys/socket.h>
-#include <sys/types.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 static thread_local DWORD t_LastError = 0;
 
@@ -26,38 +24,6 @@ DWORD GetLastError(void) {
 
 static int HandleToSocket(HANDLE Handle) {
     return static_cast<int>(reinterpret_cast<intptr_t>(Handle));
-}
-
-// Anything the socket layer reports is, to the caller, a device that
-// stopped working, never a hang and never a crash by SIGPIPE.
-static bool SendAll(int Socket, const uint8_t* Bytes, size_t Length) {
-    while (Length > 0) {
-        const ssize_t Sent = send(Socket, Bytes, Length, MSG_NOSIGNAL);
-        if (Sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (Sent <= 0) {
-            return false;
-        }
-        Bytes += Sent;
-        Length -= static_cast<size_t>(Sent);
-    }
-    return true;
-}
-
-static bool ReceiveAll(int Socket, uint8_t* Bytes, size_t Length) {
-    while (Length > 0) {
-        const ssize_t Received = recv(Socket, Bytes, Length, 0);
-        if (Received < 0 && errno == EINTR) {
-            continue;
-        }
-        if (Received <= 0) {
-            return false;
-        }
-        Bytes += Received;
-        Length -= static_cast<size_t>(Received);
-    }
-    return true;
 }
 
 // A connection whose stream may be out of step is never used again.
@@ -88,32 +54,18 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
         return INVALID_HANDLE_VALUE;
     }
 
-    sockaddr_un Address;
-    std::memset(&Address, 0, sizeof(Address));
-    Address.sun_family = AF_UNIX;
-    const size_t PathLength = BuildDeviceSocketName(lpFileName + PrefixLength, Address.sun_path,
-                                                    sizeof(Address.sun_path));
-    if (PathLength == 0) {
-        SetLastErrorCode(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-
-    const int Socket = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (Socket < 0) {
-        SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
-        return INVALID_HANDLE_VALUE;
-    }
-    const socklen_t AddressLength =
-        static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + PathLength);
-    int Connected;
-    do {
-        Connected = connect(Socket, reinterpret_cast<const sockaddr*>(&Address), AddressLength);
-    } while (Connected != 0 && errno == EINTR);
-    if (Connected != 0) {
-        const int Reason = errno;
-        close(Socket);
-        SetLastErrorCode(Reason == EACCES || Reason == EPERM ? ERROR_ACCESS_DENIED
-                                                             : ERROR_FILE_NOT_FOUND);
+    int Socket = -1;
+    const int Opened = ConnectDeviceSocket(lpFileName + PrefixLength, &Socket);
+    if (Opened != DEVICE_SOCKET_OPENED) {
+        // No socket to be had is a lack of resources; any other failure is a
+        // missing device, unless permission was refused.
+        if (Opened == DEVICE_SOCKET_NO_SOCKET) {
+            SetLastErrorCode(ERROR_NOT_ENOUGH_MEMORY);
+        } else if (Opened == DEVICE_SOCKET_NOT_CONNECTED && (errno == EACCES || errno == EPERM)) {
+            SetLastErrorCode(ERROR_ACCESS_DENIED);
+        } else {
+            SetLastErrorCode(ERROR_FILE_NOT_FOUND);
+        }
         return INVALID_HANDLE_VALUE;
     }
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(Socket));
@@ -141,12 +93,12 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
     if (nInBufferSize > 0) {
         std::memcpy(Request + DEVICE_WIRE_HEADER_SIZE, lpInBuffer, nInBufferSize);
     }
-    if (!SendAll(Socket, Request, DEVICE_WIRE_HEADER_SIZE + nInBufferSize)) {
+    if (!SendDeviceBytes(Socket, Request, DEVICE_WIRE_HEADER_SIZE + nInBufferSize)) {
         return FailBrokenConnection(Socket);
     }
 
     uint8_t Reply[DEVICE_WIRE_HEADER_SIZE];
-    if (!ReceiveAll(Socket, Reply, sizeof(Reply))) {
+    if (!ReceiveDeviceBytes(Socket, Reply, sizeof(Reply))) {
         return FailBrokenConnection(Socket);
     }
     const uint32_t Magic = GetWireU32(Reply);
@@ -158,8 +110,7 @@ BOOL DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, D
         (Succeeded == 0 && Returned != 0)) {
         return FailBrokenConnection(Socket);
     }
-    if (Returned > 0 &&
-        !ReceiveAll(Socket, static_cast<uint8_t*>(lpOutBuffer), static_cast<size_t>(Returned))) {
+    if (Returned > 0 && !ReceiveDeviceBytes(Socket, lpOutBuffer, static_cast<size_t>(Returned))) {
         return FailBrokenConnection(Socket);
     }
     if (Succeeded == 0) {

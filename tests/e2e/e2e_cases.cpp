@@ -1,32 +1,8 @@
 #include "e2e_cases.h"
 
-const char E2E_USAGE[] = "Please specify one of the following options to run the tool!\n"
-                         "\t/s       Display current EMP com2 port setting.\n"
-                         "\t/d       Disable EMP on com2 port.\n"
-                         "\t/r       Restore EMP on com2 port.\n";
-const char E2E_INVALID_AND_USAGE[] =
-    "Invalid command options!\n"
-    "Please specify one of the following options to run the tool!\n"
-    "\t/s       Display current EMP com2 port setting.\n"
-    "\t/d       Disable EMP on com2 port.\n"
-    "\t/r       Restore EMP on com2 port.\n";
-const char E2E_NO_DEVICE[] = "Unable to open handle to IPMI driver!\n";
+#include "empctl_expected.h"
 
 namespace {
-
-const char WROTE[] = "Successfully wrote IPMI setting\nVerifying setting....\n";
-const char NOTICE[] = "Please shutdown the system, remove both power cords from the system for 20 "
-                      "seconds, reinsert line cables and reboot for the settings to take effect.\n";
-const std::string DISABLED_CONFIRMATION =
-    std::string("\n\nEMP on com2 has been disabled!\n\n") + NOTICE;
-const std::string ENABLED_CONFIRMATION =
-    std::string("\n\nEMP on Com2 port has been enabled!\n\n") + NOTICE;
-const char SHOWS_DISABLED[] = "\n\nEMP on Com2 port is currently disabled!\n\n";
-const char SHOWS_ENABLED[] = "\n\nEMP on Com2 port is currently enabled!\n\n";
-
-const char READ[] = "810c4c08 01 01 01 out=20";
-const char WRITE_DISABLED[] = "810c4c0c 01 01 00 34 out=20";
-const char WRITE_ENABLED[] = "810c4c0c 01 01 00 b4 out=20";
 
 SimulatedDriver WithSetting(uint8_t Setting) {
     SimulatedDriver Driver;
@@ -36,32 +12,40 @@ SimulatedDriver WithSetting(uint8_t Setting) {
 
 std::vector<EndToEndCase> BuildCases() {
     std::vector<EndToEndCase> Cases;
+    const std::string InvalidAndUsage = ExpectedInvalidAndUsage();
+    const std::string Wrote = EXPECTED_WROTE;
 
     // Command lines that never reach the device.
-    Cases.push_back({"NoArgument", {}, {{{}, E2E_USAGE, 0}}, {}, 0xB4});
-    Cases.push_back({"Help", {}, {{{"/?"}, E2E_USAGE, 0}}, {}, 0xB4});
-    Cases.push_back({"UnknownOption", {}, {{{"/x"}, E2E_INVALID_AND_USAGE, 0}}, {}, 0xB4});
-    Cases.push_back({"WholeWordOption", {}, {{{"/show"}, E2E_INVALID_AND_USAGE, 0}}, {}, 0xB4});
-    Cases.push_back({"ShowTwice", {}, {{{"/s", "/s"}, E2E_INVALID_AND_USAGE, 0}}, {}, 0xB4});
+    Cases.push_back({"NoArgument", {}, {{{}, EXPECTED_USAGE, 0}}, {}, 0xB4});
+    Cases.push_back({"Help", {}, {{{"/?"}, EXPECTED_USAGE, 0}}, {}, 0xB4});
+    Cases.push_back({"UnknownOption", {}, {{{"/x"}, InvalidAndUsage, 0}}, {}, 0xB4});
+    Cases.push_back({"WholeWordOption", {}, {{{"/show"}, InvalidAndUsage, 0}}, {}, 0xB4});
+    Cases.push_back({"ShowTwice", {}, {{{"/s", "/s"}, InvalidAndUsage, 0}}, {}, 0xB4});
 
     // The main paths.
-    Cases.push_back({"ShowEnabled", {}, {{{"/s"}, SHOWS_ENABLED, 0}}, {READ}, 0xB4});
     Cases.push_back(
-        {"ShowDisabledUpperCase", WithSetting(0x34), {{{"/S"}, SHOWS_DISABLED, 0}}, {READ}, 0x34});
+        {"ShowEnabled", {}, {{{"/s"}, EXPECTED_SHOWS_ENABLED, 0}}, {EXPECTED_WIRE_READ}, 0xB4});
+    Cases.push_back({"ShowDisabledUpperCase",
+                     WithSetting(0x34),
+                     {{{"/S"}, EXPECTED_SHOWS_DISABLED, 0}},
+                     {EXPECTED_WIRE_READ},
+                     0x34});
     Cases.push_back({"DisableThenShow",
                      {},
-                     {{{"/d"}, WROTE + DISABLED_CONFIRMATION, 0}, {{"/s"}, SHOWS_DISABLED, 0}},
-                     {WRITE_DISABLED, READ, READ},
+                     {{{"/d"}, Wrote + EXPECTED_DISABLED_CONFIRMATION, 0},
+                      {{"/s"}, EXPECTED_SHOWS_DISABLED, 0}},
+                     {EXPECTED_WIRE_WRITE_DISABLED, EXPECTED_WIRE_READ, EXPECTED_WIRE_READ},
                      0x34});
-    Cases.push_back({"RestoreThenShow",
-                     WithSetting(0x34),
-                     {{{"/R"}, WROTE + ENABLED_CONFIRMATION, 0}, {{"/s"}, SHOWS_ENABLED, 0}},
-                     {WRITE_ENABLED, READ, READ},
-                     0xB4});
+    Cases.push_back(
+        {"RestoreThenShow",
+         WithSetting(0x34),
+         {{{"/R"}, Wrote + EXPECTED_ENABLED_CONFIRMATION, 0}, {{"/s"}, EXPECTED_SHOWS_ENABLED, 0}},
+         {EXPECTED_WIRE_WRITE_ENABLED, EXPECTED_WIRE_READ, EXPECTED_WIRE_READ},
+         0xB4});
     Cases.push_back({"DisableWhenAlreadyDisabled",
                      WithSetting(0x34),
-                     {{{"/d"}, WROTE + DISABLED_CONFIRMATION, 0}},
-                     {WRITE_DISABLED, READ},
+                     {{{"/d"}, Wrote + EXPECTED_DISABLED_CONFIRMATION, 0}},
+                     {EXPECTED_WIRE_WRITE_DISABLED, EXPECTED_WIRE_READ},
                      0x34});
 
     // Replies that do not confirm.
@@ -69,8 +53,8 @@ std::vector<EndToEndCase> BuildCases() {
         SimulatedDriver Driver = WithSetting(0x35);
         Cases.push_back({"ShowUnknownSetting",
                          Driver,
-                         {{{"/s"}, "IPMI status 0x0 read 0x35, expected 0x34 or 0xb4\n", 0}},
-                         {READ},
+                         {{{"/s"}, ExpectedShow(0x00, 0x35), 0}},
+                         {EXPECTED_WIRE_READ},
                          0x35});
     }
     {
@@ -78,8 +62,8 @@ std::vector<EndToEndCase> BuildCases() {
         Driver.Status = 0xC1;
         Cases.push_back({"ShowNonZeroStatus",
                          Driver,
-                         {{{"/s"}, "IPMI status 0xc1 read 0xb4, expected 0x34 or 0xb4\n", 0}},
-                         {READ},
+                         {{{"/s"}, ExpectedShow(0xC1, 0xB4), 0}},
+                         {EXPECTED_WIRE_READ},
                          0xB4});
     }
     {
@@ -88,8 +72,8 @@ std::vector<EndToEndCase> BuildCases() {
         Cases.push_back(
             {"DisableNotTaken",
              Driver,
-             {{{"/d"}, std::string(WROTE) + "IPMI status 0x0 read 0xb4, expected 0x34\n", 0}},
-             {WRITE_DISABLED, READ},
+             {{{"/d"}, Wrote + ExpectedReadBack(EXPECTED_SETTING_DISABLED, 0x00, 0xB4), 0}},
+             {EXPECTED_WIRE_WRITE_DISABLED, EXPECTED_WIRE_READ},
              0xB4});
     }
     {
@@ -100,8 +84,8 @@ std::vector<EndToEndCase> BuildCases() {
         Cases.push_back(
             {"DisableEmptyReadBack",
              Driver,
-             {{{"/d"}, std::string(WROTE) + "IPMI status 0x0 read 0x0, expected 0x34\n", 0}},
-             {WRITE_DISABLED, READ},
+             {{{"/d"}, Wrote + ExpectedReadBack(EXPECTED_SETTING_DISABLED, 0x00, 0x00), 0}},
+             {EXPECTED_WIRE_WRITE_DISABLED, EXPECTED_WIRE_READ},
              0x34});
     }
     {
@@ -110,8 +94,8 @@ std::vector<EndToEndCase> BuildCases() {
         Cases.push_back(
             {"RestoreShortReadBack",
              Driver,
-             {{{"/r"}, std::string(WROTE) + "IPMI status 0x0 read 0x0, expected 0xb4\n", 0}},
-             {WRITE_ENABLED, READ},
+             {{{"/r"}, Wrote + ExpectedReadBack(EXPECTED_SETTING_ENABLED, 0x00, 0x00), 0}},
+             {EXPECTED_WIRE_WRITE_ENABLED, EXPECTED_WIRE_READ},
              0xB4});
     }
 
@@ -122,45 +106,43 @@ std::vector<EndToEndCase> BuildCases() {
         Driver.ReadError = 1;
         Cases.push_back({"ShowReadFails",
                          Driver,
-                         {{{"/s"}, "Could not readback IPMI setting, status = 0x1\n", 0}},
-                         {READ},
+                         {{{"/s"}, ExpectedReadbackFailure(0x1), 0}},
+                         {EXPECTED_WIRE_READ},
                          0xB4});
     }
     {
         SimulatedDriver Driver = WithSetting(0x34);
         Driver.FailWrites = true;
         Driver.WriteError = 0x1F;
-        Cases.push_back({"RestoreWriteFails",
-                         Driver,
-                         {{{"/r"},
-                           "Could not write IPMI setting, status = 0x1f\n"
-                           "IPMI status 0x0 read 0x34, expected 0xb4\n",
-                           0}},
-                         {WRITE_ENABLED, READ},
-                         0x34});
+        Cases.push_back(
+            {"RestoreWriteFails",
+             Driver,
+             {{{"/r"},
+               ExpectedWriteFailure(0x1F) + ExpectedReadBack(EXPECTED_SETTING_ENABLED, 0x00, 0x34),
+               0}},
+             {EXPECTED_WIRE_WRITE_ENABLED, EXPECTED_WIRE_READ},
+             0x34});
     }
     {
         SimulatedDriver Driver = WithSetting(0x34);
         Driver.FailWrites = true;
         Driver.WriteError = 0x45D;
-        Cases.push_back({"DisableWriteFailsButSettingIsThere",
-                         Driver,
-                         {{{"/d"},
-                           "Could not write IPMI setting, status = 0x45d\n" + DISABLED_CONFIRMATION,
-                           0}},
-                         {WRITE_DISABLED, READ},
-                         0x34});
+        Cases.push_back(
+            {"DisableWriteFailsButSettingIsThere",
+             Driver,
+             {{{"/d"}, ExpectedWriteFailure(0x45D) + EXPECTED_DISABLED_CONFIRMATION, 0}},
+             {EXPECTED_WIRE_WRITE_DISABLED, EXPECTED_WIRE_READ},
+             0x34});
     }
     {
         SimulatedDriver Driver;
         Driver.FailReads = true;
         Driver.ReadError = 0x57;
-        Cases.push_back(
-            {"RestoreReadBackFails",
-             Driver,
-             {{{"/r"}, std::string(WROTE) + "Could not readback IPMI setting, status = 0x57\n", 0}},
-             {WRITE_ENABLED, READ},
-             0xB4});
+        Cases.push_back({"RestoreReadBackFails",
+                         Driver,
+                         {{{"/r"}, Wrote + ExpectedReadbackFailure(0x57), 0}},
+                         {EXPECTED_WIRE_WRITE_ENABLED, EXPECTED_WIRE_READ},
+                         0xB4});
     }
     return Cases;
 }

@@ -39,8 +39,3 @@ inline void PrintTo(const EndToEndCase& Case, std::ostream* Stream) {
 }
 
 const std::vector<EndToEndCase>& GetEndToEndCases();
-
-// The texts the tool prints, for cases built outside the table.
-extern const char E2E_USAGE[];
-extern const char E2E_INVALID_AND_USAGE[];
-extern const char E2E_NO_DEVICE[];

@@ -1,8 +1,10 @@
 // The empctl program as a process against the ipmidev-sim daemon: stdout
 // byte for byte, nothing on stderr, the exit status and the requests that
 // reached the driver.
+#include "device_socket.h"
 #include "device_wire.h"
 #include "e2e_cases.h"
+#include "empctl_expected.h"
 #include "process_runner.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +15,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
@@ -108,7 +108,7 @@ void ExpectRun(const CommandRun& Run) {
 class TemporaryFolderTest : public testing::Test {
 protected:
     void SetUp() override {
-        Folder = MakeTemporaryFolder();
+        Folder = MakeTemporaryFolder("empctl-e2e");
         ASSERT_FALSE(Folder.empty());
     }
     void TearDown() override { RemoveFolder(Folder); }
@@ -121,22 +121,22 @@ class EndToEndTable : public TemporaryFolderTest,
 
 TEST_P(EndToEndTable, RunsAgainstTheSimulatedDriver) {
     const EndToEndCase& Case = GetParam();
-    BackgroundProcess Sim;
-    std::string ReadyLine;
-    ASSERT_TRUE(StartBackgroundProcess(SimArguments(Case.Driver, Folder), Folder + "/sim.err",
-                                       RUN_TIMEOUT_MS, &Sim, &ReadyLine))
-        << "ipmidev-sim did not start: " << ReadWholeFile(Folder + "/sim.err");
+    RunningProcess Sim;
+    const DaemonStart Start = StartDaemon(SimArguments(Case.Driver, Folder), RUN_TIMEOUT_MS, &Sim);
+    ASSERT_TRUE(Start.Ready) << Start.Failure;
 
     for (const CommandRun& Run : Case.Runs) {
         SCOPED_TRACE(testing::PrintToString(Run.Arguments));
         ExpectRun(Run);
     }
 
-    EXPECT_EQ(StopBackgroundProcess(&Sim, SIGTERM, RUN_TIMEOUT_MS), 0);
+    const ProcessResult Stopped = StopProcess(&Sim, SIGTERM, RUN_TIMEOUT_MS);
+    EXPECT_FALSE(Stopped.TimedOut) << "ipmidev-sim did not stop";
+    EXPECT_EQ(Stopped.ExitStatus, 0);
+    EXPECT_EQ(Stopped.Stderr, "");
     EXPECT_EQ(ReadLines(Folder + "/wire.log"), Case.Wire);
     EXPECT_EQ(std::strtoul(ReadWholeFile(Folder + "/setting.state").c_str(), nullptr, 16),
               Case.FinalSetting);
-    EXPECT_EQ(ReadWholeFile(Folder + "/sim.err"), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, EndToEndTable, testing::ValuesIn(GetEndToEndCases()),
@@ -148,13 +148,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, EndToEndTable, testing::ValuesIn(GetEndToEndCase
 // with -1, and the others work as usual.
 TEST(EndToEndNoDriver, OnlyTheDeviceOptionsFail) {
     const std::vector<CommandRun> Runs = {
-        {{"/s"}, E2E_NO_DEVICE, -1},
-        {{"/d"}, E2E_NO_DEVICE, -1},
-        {{"/R"}, E2E_NO_DEVICE, -1},
-        {{}, E2E_USAGE, 0},
-        {{"/?"}, E2E_USAGE, 0},
-        {{"/x"}, E2E_INVALID_AND_USAGE, 0},
-        {{"/s", "/d"}, E2E_INVALID_AND_USAGE, 0},
+        {{"/s"}, EXPECTED_NO_DEVICE, -1},
+        {{"/d"}, EXPECTED_NO_DEVICE, -1},
+        {{"/R"}, EXPECTED_NO_DEVICE, -1},
+        {{}, EXPECTED_USAGE, 0},
+        {{"/?"}, EXPECTED_USAGE, 0},
+        {{"/x"}, ExpectedInvalidAndUsage(), 0},
+        {{"/s", "/d"}, ExpectedInvalidAndUsage(), 0},
     };
     for (const CommandRun& Run : Runs) {
         SCOPED_TRACE(testing::PrintToString(Run.Arguments));
@@ -172,20 +172,14 @@ struct FakeDriver {
     std::atomic<bool> Stop{false};
 };
 
-bool ReadFully(int Socket, uint8_t* Bytes, size_t Length) {
-    while (Length > 0) {
-        pollfd Fd = {Socket, POLLIN, 0};
-        if (poll(&Fd, 1, RUN_TIMEOUT_MS) <= 0) {
-            return false;
-        }
-        const ssize_t Count = recv(Socket, Bytes, Length, 0);
-        if (Count <= 0) {
-            return false;
-        }
-        Bytes += Count;
-        Length -= static_cast<size_t>(Count);
-    }
-    return true;
+// The fake driver never waits for a client longer than a run may take.
+bool WaitForClient(int Socket, short Events, void* /*Context*/) {
+    pollfd Fd = {Socket, Events, 0};
+    return poll(&Fd, 1, RUN_TIMEOUT_MS) > 0;
+}
+
+bool ReadFully(int Socket, void* Bytes, size_t Length) {
+    return ReceiveDeviceBytes(Socket, Bytes, Length, WaitForClient, nullptr);
 }
 
 void ServeFaultily(FakeDriver* Driver, FakeDriverFault Fault) {
@@ -217,7 +211,7 @@ void ServeFaultily(FakeDriver* Driver, FakeDriverFault Fault) {
                                                                      : DEVICE_WIRE_REPLY_MAGIC);
             PutWireU32(Reply + 4, 1);
             PutWireU32(Reply + 12, 64); // more than the 20 bytes offered
-            if (send(Client, Reply, sizeof(Reply), MSG_NOSIGNAL) < 0) {
+            if (!SendDeviceBytes(Client, Reply, sizeof(Reply))) {
                 break;
             }
         }
@@ -240,18 +234,8 @@ class EndToEndBrokenDriver : public testing::TestWithParam<FaultCase> {};
 TEST_P(EndToEndBrokenDriver, ReportsAFailedRequest) {
     const FaultCase& Case = GetParam();
     FakeDriver Driver;
-    Driver.Listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(Driver.Listener, 0);
-    sockaddr_un Address = {};
-    Address.sun_family = AF_UNIX;
-    const size_t PathLength =
-        BuildDeviceSocketName("IPMIDEV", Address.sun_path, sizeof(Address.sun_path));
-    ASSERT_GT(PathLength, 0u);
-    ASSERT_EQ(bind(Driver.Listener, reinterpret_cast<const sockaddr*>(&Address),
-                   static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + PathLength)),
-              0)
+    ASSERT_EQ(ListenOnDeviceSocket("IPMIDEV", 0, 4, &Driver.Listener), DEVICE_SOCKET_OPENED)
         << "the device socket is taken: is another driver running?";
-    ASSERT_EQ(listen(Driver.Listener, 4), 0);
     Driver.Server = std::thread(ServeFaultily, &Driver, Case.Fault);
 
     ExpectRun(Case.Run);
@@ -261,9 +245,9 @@ TEST_P(EndToEndBrokenDriver, ReportsAFailedRequest) {
     close(Driver.Listener);
 }
 
-const char LOST_READ[] = "Could not readback IPMI setting, status = 0x1f\n";
-const char LOST_BOTH[] = "Could not write IPMI setting, status = 0x1f\n"
-                         "Could not readback IPMI setting, status = 0x1f\n";
+// 0x1f: the connection broke under the request.
+const std::string LOST_READ = ExpectedReadbackFailure(0x1F);
+const std::string LOST_BOTH = ExpectedWriteFailure(0x1F) + ExpectedReadbackFailure(0x1F);
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, EndToEndBrokenDriver,

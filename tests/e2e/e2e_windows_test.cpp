@@ -7,18 +7,19 @@
 #include <windows.h>
 
 #include "e2e_cases.h"
+#include "empctl_expected.h"
+#include "process_runner.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
 
 const char DRIVER_PARAMETERS_KEY[] = "SYSTEM\\CurrentControlSet\\Services\\ipmidev\\Parameters";
-const DWORD RUN_TIMEOUT_MS = 60000;
+const int RUN_TIMEOUT_MS = 60000;
 
 std::string WithCrLf(const std::string& Text) {
     std::string Converted;
@@ -39,82 +40,14 @@ std::string FolderOfThisProgram() {
     return Slash == std::string::npos ? "." : Folder.substr(0, Slash);
 }
 
-// Windows command-line quoting, enough for the arguments the cases use.
-std::string QuoteArgument(const std::string& Argument) {
-    if (!Argument.empty() && Argument.find_first_of(" \t\"") == std::string::npos) {
-        return Argument;
-    }
-    std::string Quoted = "\"";
-    for (char Letter : Argument) {
-        if (Letter == '"') {
-            Quoted += '\\';
-        }
-        Quoted += Letter;
-    }
-    return Quoted + "\"";
+std::string EmpctlPath() {
+    return FolderOfThisProgram() + "\\empctl.exe";
 }
 
-struct WindowsRun {
-    bool Started = false;
-    bool TimedOut = false;
-    DWORD ExitCode = 0;
-    std::string Stdout;
-    std::string Stderr;
-};
-
-void DrainPipe(HANDLE Pipe, std::string* Sink) {
-    char Buffer[4096];
-    DWORD Count = 0;
-    while (ReadFile(Pipe, Buffer, sizeof(Buffer), &Count, nullptr) && Count > 0) {
-        Sink->append(Buffer, Count);
-    }
-}
-
-WindowsRun RunEmpctl(const std::vector<std::string>& Arguments) {
-    WindowsRun Run;
-    const std::string Program = FolderOfThisProgram() + "\\empctl.exe";
-    std::string CommandLine = QuoteArgument(Program);
-    for (const std::string& Argument : Arguments) {
-        CommandLine += " " + QuoteArgument(Argument);
-    }
-
-    SECURITY_ATTRIBUTES Inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE OutRead, OutWrite, ErrRead, ErrWrite;
-    if (!CreatePipe(&OutRead, &OutWrite, &Inheritable, 0) ||
-        !CreatePipe(&ErrRead, &ErrWrite, &Inheritable, 0)) {
-        return Run;
-    }
-    SetHandleInformation(OutRead, HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(ErrRead, HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOA Startup = {};
-    Startup.cb = sizeof(Startup);
-    Startup.dwFlags = STARTF_USESTDHANDLES;
-    Startup.hStdInput = INVALID_HANDLE_VALUE;
-    Startup.hStdOutput = OutWrite;
-    Startup.hStdError = ErrWrite;
-    PROCESS_INFORMATION Process = {};
-    std::vector<char> MutableCommandLine(CommandLine.begin(), CommandLine.end());
-    MutableCommandLine.push_back('\0');
-    Run.Started = CreateProcessA(Program.c_str(), MutableCommandLine.data(), nullptr, nullptr, TRUE,
-                                 0, nullptr, nullptr, &Startup, &Process) != 0;
-    CloseHandle(OutWrite);
-    CloseHandle(ErrWrite);
-    if (Run.Started) {
-        std::thread ErrorReader(DrainPipe, ErrRead, &Run.Stderr);
-        DrainPipe(OutRead, &Run.Stdout);
-        ErrorReader.join();
-        if (WaitForSingleObject(Process.hProcess, RUN_TIMEOUT_MS) != WAIT_OBJECT_0) {
-            Run.TimedOut = true;
-            TerminateProcess(Process.hProcess, 1);
-        }
-        GetExitCodeProcess(Process.hProcess, &Run.ExitCode);
-        CloseHandle(Process.hProcess);
-        CloseHandle(Process.hThread);
-    }
-    CloseHandle(OutRead);
-    CloseHandle(ErrRead);
-    return Run;
+ProcessResult RunEmpctl(const std::vector<std::string>& Arguments) {
+    std::vector<std::string> Command = {EmpctlPath()};
+    Command.insert(Command.end(), Arguments.begin(), Arguments.end());
+    return RunProcess(Command, RUN_TIMEOUT_MS);
 }
 
 HKEY OpenDriverParameters() {
@@ -224,31 +157,30 @@ DWORD ReadStoredSetting() {
 }
 
 void ExpectRun(const CommandRun& Expected) {
-    const WindowsRun Run = RunEmpctl(Expected.Arguments);
+    const ProcessResult Run = RunEmpctl(Expected.Arguments);
     ASSERT_TRUE(Run.Started) << "empctl.exe did not start";
     EXPECT_FALSE(Run.TimedOut) << "empctl.exe did not finish";
     EXPECT_EQ(Run.Stdout, WithCrLf(Expected.Stdout));
     EXPECT_EQ(Run.Stderr, "");
-    EXPECT_EQ(Run.ExitCode, static_cast<DWORD>(Expected.ExitStatus));
+    EXPECT_EQ(Run.ExitStatus, static_cast<DWORD>(Expected.ExitStatus));
 }
 
-class WindowsEndToEnd : public testing::TestWithParam<EndToEndCase> {};
-
-TEST_P(WindowsEndToEnd, RunsAgainstTheSimulatedKernelDriver) {
-    const EndToEndCase& Case = GetParam();
-    ScriptDriver(Case.Driver);
-    for (const CommandRun& Run : Case.Runs) {
-        SCOPED_TRACE(testing::PrintToString(Run.Arguments));
-        ExpectRun(Run);
-    }
-    EXPECT_EQ(ReadRequestLog(), Case.Wire);
-    EXPECT_EQ(ReadStoredSetting(), Case.FinalSetting);
+// What cmd.exe prints for "empctl.exe ARGUMENT & echo !ERRORLEVEL!": the
+// program's output, then the ERRORLEVEL it left, read after it ended.
+std::string RunUnderCmd(const std::string& Argument) {
+    char Folder[MAX_PATH];
+    const UINT Length = GetSystemDirectoryA(Folder, MAX_PATH);
+    const std::string Cmd = std::string(Folder, Length) + "\\cmd.exe";
+    // cmd takes the words after /c as its own command line; none may need
+    // quoting, or cmd would strip the quotes differently.
+    const std::string Program = EmpctlPath();
+    EXPECT_EQ(Program.find_first_of(" \t\"&^"), std::string::npos) << Program;
+    const ProcessResult Run = RunProcess(
+        {Cmd, "/v:on", "/c", Program, Argument, "&", "echo", "!ERRORLEVEL!"}, RUN_TIMEOUT_MS);
+    EXPECT_TRUE(Run.Started) << "cmd.exe did not start";
+    EXPECT_FALSE(Run.TimedOut) << "cmd.exe did not finish";
+    return Run.Stdout;
 }
-
-INSTANTIATE_TEST_SUITE_P(Cases, WindowsEndToEnd, testing::ValuesIn(GetEndToEndCases()),
-                         [](const testing::TestParamInfo<EndToEndCase>& Info) {
-                             return std::string(Info.param.Name);
-                         });
 
 // Stops or starts the driver's service and waits until it gets there.
 bool ControlDriverService(bool Running) {
@@ -279,22 +211,51 @@ bool ControlDriverService(bool Running) {
     return Reached;
 }
 
+class WindowsEndToEnd : public testing::TestWithParam<EndToEndCase> {};
+
+TEST_P(WindowsEndToEnd, RunsAgainstTheSimulatedKernelDriver) {
+    const EndToEndCase& Case = GetParam();
+    // A test before this one may have left it stopped or still starting.
+    ASSERT_TRUE(ControlDriverService(true)) << "the driver is not running";
+    ScriptDriver(Case.Driver);
+    for (const CommandRun& Run : Case.Runs) {
+        SCOPED_TRACE(testing::PrintToString(Run.Arguments));
+        ExpectRun(Run);
+    }
+    EXPECT_EQ(ReadRequestLog(), Case.Wire);
+    EXPECT_EQ(ReadStoredSetting(), Case.FinalSetting);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WindowsEndToEnd, testing::ValuesIn(GetEndToEndCases()),
+                         [](const testing::TestParamInfo<EndToEndCase>& Info) {
+                             return std::string(Info.param.Name);
+                         });
+
 // With the driver stopped there is no device: only the options that need it
-// fail, with exit code -1 (0xFFFFFFFF).
+// fail, with exit code -1 (0xFFFFFFFF), which cmd.exe reports as ERRORLEVEL
+// -1; with the driver back, the same command line ends with 0.
 TEST(WindowsEndToEndNoDriver, OnlyTheDeviceOptionsFail) {
     ScriptDriver(SimulatedDriver{});
     ASSERT_TRUE(ControlDriverService(false)) << "the driver did not stop";
     const std::vector<CommandRun> Runs = {
-        {{"/s"}, E2E_NO_DEVICE, -1}, {{"/d"}, E2E_NO_DEVICE, -1},
-        {{"/R"}, E2E_NO_DEVICE, -1}, {{}, E2E_USAGE, 0},
-        {{"/?"}, E2E_USAGE, 0},      {{"/x"}, E2E_INVALID_AND_USAGE, 0},
+        {{"/s"}, EXPECTED_NO_DEVICE, -1},
+        {{"/d"}, EXPECTED_NO_DEVICE, -1},
+        {{"/D"}, EXPECTED_NO_DEVICE, -1},
+        {{"/R"}, EXPECTED_NO_DEVICE, -1},
+        {{}, EXPECTED_USAGE, 0},
+        {{"/?"}, EXPECTED_USAGE, 0},
+        {{"/x"}, ExpectedInvalidAndUsage(), 0},
     };
     for (const CommandRun& Run : Runs) {
         SCOPED_TRACE(testing::PrintToString(Run.Arguments));
         ExpectRun(Run);
     }
+    EXPECT_EQ(RunUnderCmd("/s"), WithCrLf(std::string(EXPECTED_NO_DEVICE) + "-1\n"));
+    EXPECT_EQ(RunUnderCmd("/?"), WithCrLf(std::string(EXPECTED_USAGE) + "0\n"));
+
     ASSERT_TRUE(ControlDriverService(true)) << "the driver did not start again";
-    EXPECT_EQ(ReadRequestLog(), std::vector<std::string>{});
+    EXPECT_EQ(RunUnderCmd("/s"), WithCrLf(std::string(EXPECTED_SHOWS_ENABLED) + "0\n"));
+    EXPECT_EQ(ReadRequestLog(), std::vector<std::string>{EXPECTED_WIRE_READ});
     EXPECT_EQ(ReadStoredSetting(), 0xB4u);
 }
 

@@ -3,6 +3,7 @@
 // while the tool talks to it and then started again on the same file. The
 // tool must never hang and must say only its own texts; the state file must
 // never be torn, lost or wrong.
+#include "empctl_expected.h"
 #include "process_runner.h"
 
 #include <gtest/gtest.h>
@@ -36,16 +37,10 @@ const int LOAD_KILLED_STATUS = 128 + SIGKILL;
 const char LOAD_SEED_VARIABLE[] = "EMPCTL_LOAD_SEED";
 const char LOAD_READY_LINE[] = "ipmidev-sim: serving \\\\.\\IPMIDEV";
 const char LOAD_STATE_NAME[] = "setting.state";
-const char LOAD_SIM_ERR_NAME[] = "sim.err";
 
-const char WROTE[] = "Successfully wrote IPMI setting\nVerifying setting....\n";
 // 0x1f: the connection broke under the request.
-const char WRITE_LOST[] = "Could not write IPMI setting, status = 0x1f\n";
-const char READ_LOST[] = "Could not readback IPMI setting, status = 0x1f\n";
-const char NO_DEVICE[] = "Unable to open handle to IPMI driver!\n";
-#define LOAD_NOTICE                                                                                \
-    "Please shutdown the system, remove both power cords from the system for 20 seconds, "         \
-    "reinsert line cables and reboot for the settings to take effect.\n"
+const std::string WRITE_LOST = ExpectedWriteFailure(0x1F);
+const std::string READ_LOST = ExpectedReadbackFailure(0x1F);
 
 struct LoadTarget {
     const char* Option;
@@ -56,10 +51,9 @@ struct LoadTarget {
 };
 
 const LoadTarget LOAD_TARGETS[] = {
-    {"/d", 0x34, "34\n", "\n\nEMP on com2 has been disabled!\n\n" LOAD_NOTICE,
-     "\n\nEMP on Com2 port is currently disabled!\n\n"},
-    {"/r", 0xB4, "b4\n", "\n\nEMP on Com2 port has been enabled!\n\n" LOAD_NOTICE,
-     "\n\nEMP on Com2 port is currently enabled!\n\n"},
+    {"/d", EXPECTED_SETTING_DISABLED, "34\n", EXPECTED_DISABLED_CONFIRMATION,
+     EXPECTED_SHOWS_DISABLED},
+    {"/r", EXPECTED_SETTING_ENABLED, "b4\n", EXPECTED_ENABLED_CONFIRMATION, EXPECTED_SHOWS_ENABLED},
 };
 
 const LoadTarget* FindTargetByStateText(const std::string& Text) {
@@ -97,14 +91,14 @@ bool ClassifyKilledRun(const ProcessResult& Result, const LoadTarget& Target,
                        KilledRunOutcome* Outcome) {
     struct LegalEnding {
         std::string Stdout;
-        int ExitStatus;
+        int64_t ExitStatus;
         KilledRunOutcome Outcome;
     };
     const LegalEnding Endings[] = {
-        {NO_DEVICE, LOAD_NO_DEVICE_STATUS, KilledRunOutcome::NotConnected},
-        {std::string(WROTE) + Target.Confirmation, 0, KilledRunOutcome::Confirmed},
-        {std::string(WROTE) + READ_LOST, 0, KilledRunOutcome::WriteAcknowledged},
-        {std::string(WRITE_LOST) + READ_LOST, 0, KilledRunOutcome::WriteUnanswered},
+        {EXPECTED_NO_DEVICE, LOAD_NO_DEVICE_STATUS, KilledRunOutcome::NotConnected},
+        {std::string(EXPECTED_WROTE) + Target.Confirmation, 0, KilledRunOutcome::Confirmed},
+        {EXPECTED_WROTE + READ_LOST, 0, KilledRunOutcome::WriteAcknowledged},
+        {WRITE_LOST + READ_LOST, 0, KilledRunOutcome::WriteUnanswered},
     };
     const auto* Found =
         std::find_if(std::begin(Endings), std::end(Endings), [&Result](const LegalEnding& Ending) {
@@ -127,12 +121,12 @@ uint64_t ChooseSeed() {
            static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
-// Files in Folder other than the state file and the daemon's stderr.
+// Files in Folder other than the state file.
 std::vector<std::string> StrayFiles(const std::string& Folder) {
     std::vector<std::string> Names;
     for (const auto& Entry : std::filesystem::directory_iterator(Folder)) {
         const std::string Name = Entry.path().filename().string();
-        if (Name != LOAD_STATE_NAME && Name != LOAD_SIM_ERR_NAME) {
+        if (Name != LOAD_STATE_NAME) {
             Names.push_back(Name);
         }
     }
@@ -142,33 +136,36 @@ std::vector<std::string> StrayFiles(const std::string& Folder) {
 class EmpctlLoadTest : public testing::Test {
 protected:
     void SetUp() override {
-        Folder = MakeTemporaryFolder();
+        Folder = MakeTemporaryFolder("empctl-load");
         ASSERT_FALSE(Folder.empty());
         StatePath = Folder + "/" + LOAD_STATE_NAME;
-        SimErrPath = Folder + "/" + LOAD_SIM_ERR_NAME;
     }
 
     void TearDown() override {
-        if (Sim.Pid > 0) {
-            StopBackgroundProcess(&Sim, SIGKILL, LOAD_RUN_TIMEOUT_MS);
-        }
+        StopProcess(&Sim, SIGKILL, LOAD_RUN_TIMEOUT_MS);
         RemoveFolder(Folder);
     }
 
     void StartSim() {
-        std::string ReadyLine;
-        ASSERT_TRUE(StartBackgroundProcess({EMPCTL_SIM_PATH, "--state", StatePath}, SimErrPath,
-                                           LOAD_RUN_TIMEOUT_MS, &Sim, &ReadyLine))
-            << "ipmidev-sim did not start: " << ReadWholeFile(SimErrPath);
-        ASSERT_EQ(ReadyLine, LOAD_READY_LINE);
+        const DaemonStart Start =
+            StartDaemon({EMPCTL_SIM_PATH, "--state", StatePath}, LOAD_RUN_TIMEOUT_MS, &Sim);
+        ASSERT_TRUE(Start.Ready) << Start.Failure;
+        ASSERT_EQ(Start.FirstLine, LOAD_READY_LINE);
+    }
+
+    // Stops the daemon, which must end by Signal and have said nothing.
+    void StopSim(int Signal, int64_t ExitStatus) {
+        const ProcessResult Stopped = StopProcess(&Sim, Signal, LOAD_RUN_TIMEOUT_MS);
+        EXPECT_FALSE(Stopped.TimedOut);
+        EXPECT_EQ(Stopped.ExitStatus, ExitStatus);
+        EXPECT_EQ(Stopped.Stderr, "");
     }
 
     static std::vector<std::string> Empctl(const char* Option) { return {EMPCTL_PATH, Option}; }
 
     std::string Folder;
     std::string StatePath;
-    std::string SimErrPath;
-    BackgroundProcess Sim;
+    RunningProcess Sim;
 };
 
 // Invariant, checked after every run: the state file holds exactly "34\n"
@@ -225,8 +222,7 @@ TEST_F(EmpctlLoadTest, AlternatingChangesSurviveDriverKills) {
             usleep(static_cast<useconds_t>(DelayUs));
             // A daemon that had already died on its own would not report
             // the kill as its end.
-            EXPECT_EQ(StopBackgroundProcess(&Sim, SIGKILL, LOAD_RUN_TIMEOUT_MS),
-                      LOAD_KILLED_STATUS);
+            StopSim(SIGKILL, LOAD_KILLED_STATUS);
         }
         const ProcessResult Result = FinishProcess(&Tool, LOAD_RUN_TIMEOUT_MS);
         ASSERT_TRUE(Result.Started);
@@ -235,7 +231,7 @@ TEST_F(EmpctlLoadTest, AlternatingChangesSurviveDriverKills) {
         EXPECT_EQ(Result.Stderr, "");
 
         if (!Kill) {
-            EXPECT_EQ(Result.Stdout, std::string(WROTE) + Target.Confirmation);
+            EXPECT_EQ(Result.Stdout, std::string(EXPECTED_WROTE) + Target.Confirmation);
             EXPECT_EQ(Result.ExitStatus, 0);
             Possible = {Target.Setting};
             const double LengthUs = std::chrono::duration<double, std::micro>(
@@ -285,7 +281,6 @@ TEST_F(EmpctlLoadTest, AlternatingChangesSurviveDriverKills) {
         }
         TempFilesLeft += static_cast<int>(Strays.size());
         // The next daemon must start on the saved byte, whatever was left.
-        EXPECT_EQ(ReadWholeFile(SimErrPath), "");
         ASSERT_NO_FATAL_FAILURE(StartSim());
         const ProcessResult Shown = RunProcess(Empctl("/s"), LOAD_RUN_TIMEOUT_MS);
         EXPECT_FALSE(Shown.TimedOut);
@@ -296,8 +291,7 @@ TEST_F(EmpctlLoadTest, AlternatingChangesSurviveDriverKills) {
     const double Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - Started).count();
 
-    EXPECT_EQ(StopBackgroundProcess(&Sim, SIGTERM, LOAD_RUN_TIMEOUT_MS), 0);
-    EXPECT_EQ(ReadWholeFile(SimErrPath), "");
+    StopSim(SIGTERM, 0);
     std::printf("%d runs in %.1f s, %d with the driver killed:", LOAD_RUNS, Seconds, Kills);
     for (KilledRunOutcome Outcome :
          {KilledRunOutcome::NotConnected, KilledRunOutcome::Confirmed,

@@ -1,3 +1,4 @@
+#include "empctl_expected.h"
 #include "ipmi_driver_logic.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +10,8 @@
 
 namespace {
 
-const uint32_t TEST_READ = IPMI_SIM_IOCTL_READ_SETTING;
-const uint32_t TEST_WRITE = IPMI_SIM_IOCTL_WRITE_SETTING;
+const uint32_t TEST_READ = EXPECTED_IOCTL_READ;
+const uint32_t TEST_WRITE = EXPECTED_IOCTL_WRITE;
 const uint32_t TEST_INVALID = IPMI_SIM_ERROR_INVALID_PARAMETER;
 const uint8_t TEST_CANARY = 0xCC;
 // Room past any output length a case asks for, so overruns hit canaries.
@@ -48,6 +49,9 @@ struct LogicCase {
     std::vector<uint8_t> Reply; // exactly the bytes that must be returned
     uint8_t SettingAfter;
     bool SettingStored;
+    // Bytes that follow the request in the caller's buffer but are not part
+    // of it: a driver that looks past InputLength would see them.
+    std::vector<uint8_t> BytesAfterInput = {};
 };
 
 IpmiSimState StateWith(uint8_t Setting, uint8_t Status) {
@@ -95,6 +99,11 @@ LogicCase Refused(const char* Name, IpmiSimState State, uint32_t Code, std::vect
                   uint32_t OutputLength, uint32_t ErrorCode) {
     return {Name,  State,     Code, std::move(Input), OutputLength,
             false, ErrorCode, {},   State.Setting,    false};
+}
+
+LogicCase FollowedBy(LogicCase Case, std::vector<uint8_t> BytesAfterInput) {
+    Case.BytesAfterInput = std::move(BytesAfterInput);
+    return Case;
 }
 
 std::vector<LogicCase> LogicCases() {
@@ -147,6 +156,12 @@ std::vector<LogicCase> LogicCases() {
         Refused("WriteCodeWithReadBytes", Plain, TEST_WRITE, TEST_READ_INPUT, 20, TEST_INVALID),
         Refused("ReadNoInput", Plain, TEST_READ, {}, 20, TEST_INVALID),
         Refused("ReadTooShort", Plain, TEST_READ, {0x01, 0x01}, 20, TEST_INVALID),
+        FollowedBy(
+            Refused("ReadTooShortInAFullBuffer", Plain, TEST_READ, {0x01, 0x01}, 20, TEST_INVALID),
+            {0x01}),
+        FollowedBy(Refused("WriteTooShortInAFullBuffer", Plain, TEST_WRITE, {0x01, 0x01, 0x00}, 20,
+                           TEST_INVALID),
+                   {0x34}),
         Refused("ReadTooLong", Plain, TEST_READ, {0x01, 0x01, 0x01, 0x00}, 20, TEST_INVALID),
         Refused("WriteTooShort", Plain, TEST_WRITE, {0x01, 0x01, 0x00}, 20, TEST_INVALID),
         Refused("WriteTooLong", Plain, TEST_WRITE, {0x01, 0x01, 0x00, 0x34, 0x00}, 20,
@@ -175,8 +190,9 @@ class IpmiSimLogicTest : public ::testing::TestWithParam<LogicCase> {};
 TEST_P(IpmiSimLogicTest, AnswersRequest) {
     const LogicCase& Case = GetParam();
     IpmiSimState State = Case.State;
-    // Exact-size heap copy: reading past InputLength shows up under ASan.
+    // Exact-size heap copy: reading past the buffer shows up under ASan.
     std::vector<uint8_t> Input = Case.Input;
+    Input.insert(Input.end(), Case.BytesAfterInput.begin(), Case.BytesAfterInput.end());
     std::vector<uint8_t> Output(TEST_OUTPUT_ROOM, TEST_CANARY);
     IpmiSimOutcome Outcome;
     Outcome.Succeeded = 0xDEAD;
@@ -185,7 +201,7 @@ TEST_P(IpmiSimLogicTest, AnswersRequest) {
     Outcome.SettingStored = 0xDEAD;
 
     IpmiSimAnswerRequest(&State, Case.Code, Input.empty() ? nullptr : Input.data(),
-                         static_cast<uint32_t>(Input.size()), Output.data(), Case.OutputLength,
+                         static_cast<uint32_t>(Case.Input.size()), Output.data(), Case.OutputLength,
                          &Outcome);
 
     EXPECT_EQ(Outcome.Succeeded != 0, Case.Succeeded);

@@ -1,6 +1,9 @@
 // Runs the built daemon and talks to it over the raw wire protocol, as the
 // stand-in device calls do.
+#include "device_socket.h"
 #include "device_wire.h"
+#include "empctl_expected.h"
+#include "process_runner.h"
 
 #include <gtest/gtest.h>
 
@@ -9,24 +12,17 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <list>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #ifndef IPMIDEV_SIM_PATH
@@ -39,8 +35,8 @@ const int TEST_TIMEOUT_MS = 10000;
 // A stop signal must end the daemon well within this.
 const int TEST_STOP_MS = 3000;
 const char TEST_READY_LINE[] = "ipmidev-sim: serving \\\\.\\IPMIDEV";
-const uint32_t TEST_READ = 0x810C4C08u;
-const uint32_t TEST_WRITE = 0x810C4C0Cu;
+const uint32_t TEST_READ = EXPECTED_IOCTL_READ;
+const uint32_t TEST_WRITE = EXPECTED_IOCTL_WRITE;
 const uint32_t TEST_INVALID_PARAMETER = 87;
 const std::vector<uint8_t> TEST_READ_INPUT = {0x01, 0x01, 0x01};
 
@@ -49,25 +45,12 @@ std::vector<uint8_t> WriteInput(uint8_t Setting) {
 }
 
 std::vector<uint8_t> ReplyPrefix(uint8_t Status, uint8_t Setting, size_t Count) {
-    std::vector<uint8_t> Reply(20, 0x00);
+    std::vector<uint8_t> Reply(EXPECTED_RESPONSE_LENGTH, 0x00);
     Reply[0] = Status;
     Reply[2] = Setting;
     Reply.resize(Count);
     return Reply;
 }
-
-struct DaemonProcess {
-    pid_t Pid;
-    int StdoutFd;
-    int StderrFd;
-};
-
-struct DaemonExit {
-    bool Exited; // false: still running at the deadline (it is then killed)
-    int Status;  // waitpid status
-    std::string Stdout;
-    std::string Stderr;
-};
 
 struct WireReply {
     uint32_t Result;
@@ -79,7 +62,7 @@ struct WireReply {
 // no daemon is left holding the shared socket name.
 struct TestWorkspace {
     std::string Folder;
-    std::vector<pid_t> Pids;
+    std::list<RunningProcess> Daemons; // a list, so that pointers into it stay valid
     std::vector<int> Fds;
 };
 
@@ -103,186 +86,32 @@ void CloseTracked(TestWorkspace* Work, int Fd) {
     close(Fd);
 }
 
-void ForgetPid(TestWorkspace* Work, pid_t Pid) {
-    for (size_t Index = 0; Index < Work->Pids.size(); ++Index) {
-        if (Work->Pids[Index] == Pid) {
-            Work->Pids.erase(Work->Pids.begin() + static_cast<std::ptrdiff_t>(Index));
-            return;
-        }
-    }
+std::vector<std::string> DaemonCommand(const std::vector<std::string>& Args) {
+    std::vector<std::string> Command = {IPMIDEV_SIM_PATH};
+    Command.insert(Command.end(), Args.begin(), Args.end());
+    return Command;
 }
 
-// Starts the daemon with a clean signal state, as a user's shell would,
-// unless KeepIgnoredSigint asks for the SIGINT-ignored start that a shell
-// gives background jobs.
-bool SpawnDaemon(TestWorkspace* Work, const std::vector<std::string>& Args, DaemonProcess* Daemon,
-                 bool KeepIgnoredSigint = false) {
-    int StdoutPipe[2];
-    int StderrPipe[2];
-    if (pipe2(StdoutPipe, O_CLOEXEC) != 0) {
-        return false;
-    }
-    if (pipe2(StderrPipe, O_CLOEXEC) != 0) {
-        close(StdoutPipe[0]);
-        close(StdoutPipe[1]);
-        return false;
-    }
-    std::vector<std::string> Words = {IPMIDEV_SIM_PATH};
-    Words.insert(Words.end(), Args.begin(), Args.end());
-    std::vector<char*> Argv;
-    Argv.reserve(Words.size() + 1);
-    for (std::string& Word : Words) {
-        Argv.push_back(Word.data());
-    }
-    Argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t Actions;
-    posix_spawn_file_actions_init(&Actions);
-    posix_spawn_file_actions_addopen(&Actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&Actions, StdoutPipe[1], 1);
-    posix_spawn_file_actions_adddup2(&Actions, StderrPipe[1], 2);
-    posix_spawnattr_t Attributes;
-    posix_spawnattr_init(&Attributes);
-    sigset_t Empty;
-    sigemptyset(&Empty);
-    sigset_t Defaults;
-    sigemptyset(&Defaults);
-    sigaddset(&Defaults, SIGPIPE);
-    sigaddset(&Defaults, SIGTERM);
-    if (!KeepIgnoredSigint) {
-        sigaddset(&Defaults, SIGINT);
-    }
-    posix_spawnattr_setsigmask(&Attributes, &Empty);
-    posix_spawnattr_setsigdefault(&Attributes, &Defaults);
-    posix_spawnattr_setflags(&Attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-    struct sigaction Previous;
-    if (KeepIgnoredSigint) {
-        struct sigaction Ignore;
-        std::memset(&Ignore, 0, sizeof(Ignore));
-        Ignore.sa_handler = SIG_IGN;
-        sigaction(SIGINT, &Ignore, &Previous);
-    }
-    pid_t Pid = -1;
-    const int Spawned = posix_spawn(&Pid, Argv[0], &Actions, &Attributes, Argv.data(), environ);
-    if (KeepIgnoredSigint) {
-        sigaction(SIGINT, &Previous, nullptr);
-    }
-    posix_spawn_file_actions_destroy(&Actions);
-    posix_spawnattr_destroy(&Attributes);
-    close(StdoutPipe[1]);
-    close(StderrPipe[1]);
-    if (Spawned != 0) {
-        close(StdoutPipe[0]);
-        close(StderrPipe[0]);
-        return false;
-    }
-    Work->Pids.push_back(Pid);
-    Work->Fds.push_back(StdoutPipe[0]);
-    Work->Fds.push_back(StderrPipe[0]);
-    Daemon->Pid = Pid;
-    Daemon->StdoutFd = StdoutPipe[0];
-    Daemon->StderrFd = StderrPipe[0];
-    return true;
+// A daemon that is expected to refuse its start and end by itself.
+ProcessResult RunDaemon(const std::vector<std::string>& Args) {
+    return RunProcess(DaemonCommand(Args), TEST_TIMEOUT_MS);
 }
 
-// Reads one line (without its newline); false on end of file or timeout.
-bool ReadLine(int Fd, int TimeoutMs, std::string* Line) {
-    Line->clear();
-    const int64_t Deadline = NowMs() + TimeoutMs;
-    for (;;) {
-        const int64_t Left = Deadline - NowMs();
-        if (Left <= 0) {
-            return false;
-        }
-        pollfd Watched = {Fd, POLLIN, 0};
-        if (poll(&Watched, 1, static_cast<int>(Left)) <= 0) {
-            continue;
-        }
-        char Letter = 0;
-        const ssize_t Got = read(Fd, &Letter, 1);
-        if (Got == 0) {
-            return false;
-        }
-        if (Got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (Letter == '\n') {
-            return true;
-        }
-        *Line += Letter;
+ProcessResult StopDaemon(RunningProcess* Daemon, int Signal) {
+    return StopProcess(Daemon, Signal, TEST_STOP_MS);
+}
+
+::testing::AssertionResult ExitedWith(const ProcessResult& Exit, int Code) {
+    if (!Exit.Started) {
+        return ::testing::AssertionFailure() << "never started";
     }
-}
-
-std::string ReadToEnd(int Fd, int TimeoutMs) {
-    std::string Text;
-    const int64_t Deadline = NowMs() + TimeoutMs;
-    for (;;) {
-        const int64_t Left = Deadline - NowMs();
-        if (Left <= 0) {
-            return Text;
-        }
-        pollfd Watched = {Fd, POLLIN, 0};
-        if (poll(&Watched, 1, static_cast<int>(Left)) <= 0) {
-            continue;
-        }
-        char Chunk[512];
-        const ssize_t Got = read(Fd, Chunk, sizeof(Chunk));
-        if (Got == 0 || (Got < 0 && errno != EINTR)) {
-            return Text;
-        }
-        if (Got > 0) {
-            Text.append(Chunk, static_cast<size_t>(Got));
-        }
-    }
-}
-
-// Waits for the daemon to end by itself, killing it at the deadline.
-DaemonExit WaitForExit(TestWorkspace* Work, const DaemonProcess& Daemon, int TimeoutMs) {
-    DaemonExit Exit = {false, 0, "", ""};
-    const int64_t Deadline = NowMs() + TimeoutMs;
-    for (;;) {
-        const pid_t Done = waitpid(Daemon.Pid, &Exit.Status, WNOHANG);
-        if (Done == Daemon.Pid) {
-            Exit.Exited = true;
-            break;
-        }
-        if (NowMs() >= Deadline) {
-            kill(Daemon.Pid, SIGKILL);
-            waitpid(Daemon.Pid, &Exit.Status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ForgetPid(Work, Daemon.Pid);
-    Exit.Stdout = ReadToEnd(Daemon.StdoutFd, TimeoutMs);
-    Exit.Stderr = ReadToEnd(Daemon.StderrFd, TimeoutMs);
-    CloseTracked(Work, Daemon.StdoutFd);
-    CloseTracked(Work, Daemon.StderrFd);
-    return Exit;
-}
-
-DaemonExit StopDaemon(TestWorkspace* Work, const DaemonProcess& Daemon, int Signal) {
-    kill(Daemon.Pid, Signal);
-    return WaitForExit(Work, Daemon, TEST_STOP_MS);
-}
-
-::testing::AssertionResult ExitedWith(const DaemonExit& Exit, int Code) {
-    if (!Exit.Exited) {
+    if (Exit.TimedOut) {
         return ::testing::AssertionFailure() << "still running at the deadline";
     }
-    if (!WIFEXITED(Exit.Status)) {
+    if (Exit.ExitStatus != Code) {
         return ::testing::AssertionFailure()
-               << "ended by signal " << (WIFSIGNALED(Exit.Status) ? WTERMSIG(Exit.Status) : -1)
-               << "; stderr: " << Exit.Stderr;
-    }
-    if (WEXITSTATUS(Exit.Status) != Code) {
-        return ::testing::AssertionFailure()
-               << "exit code " << WEXITSTATUS(Exit.Status) << ", expected " << Code
-               << "; stderr: " << Exit.Stderr;
+               << "exit status " << Exit.ExitStatus << " (over 128: ended by signal), expected "
+               << Code << "; stderr: " << Exit.Stderr;
     }
     return ::testing::AssertionSuccess();
 }
@@ -296,40 +125,34 @@ DaemonExit StopDaemon(TestWorkspace* Work, const DaemonProcess& Daemon, int Sign
     return ::testing::AssertionSuccess();
 }
 
+// Starts the daemon with a clean signal state, as a user's shell would,
+// unless IgnoreInterrupt asks for the SIGINT-ignored start that a shell
+// gives background jobs, and waits until it serves.
 ::testing::AssertionResult StartServing(TestWorkspace* Work, const std::vector<std::string>& Args,
-                                        DaemonProcess* Daemon, bool KeepIgnoredSigint = false) {
-    if (!SpawnDaemon(Work, Args, Daemon, KeepIgnoredSigint)) {
-        return ::testing::AssertionFailure() << "cannot start " << IPMIDEV_SIM_PATH;
+                                        RunningProcess** Daemon, bool IgnoreInterrupt = false) {
+    Work->Daemons.emplace_back();
+    *Daemon = &Work->Daemons.back();
+    ProcessOptions Options;
+    Options.IgnoreInterrupt = IgnoreInterrupt;
+    const DaemonStart Start = StartDaemon(DaemonCommand(Args), TEST_TIMEOUT_MS, *Daemon, Options);
+    if (!Start.Ready) {
+        return ::testing::AssertionFailure() << Start.Failure;
     }
-    std::string Line;
-    if (!ReadLine(Daemon->StdoutFd, TEST_TIMEOUT_MS, &Line)) {
-        const DaemonExit Exit = WaitForExit(Work, *Daemon, 1000);
-        return ::testing::AssertionFailure() << "no ready line; stderr: " << Exit.Stderr;
-    }
-    if (Line != TEST_READY_LINE) {
-        return ::testing::AssertionFailure() << "ready line was [" << Line << "]";
+    if (Start.FirstLine != TEST_READY_LINE) {
+        return ::testing::AssertionFailure() << "ready line was [" << Start.FirstLine << "]";
     }
     return ::testing::AssertionSuccess();
 }
 
 int ConnectToDevice(TestWorkspace* Work) {
-    sockaddr_un Address;
-    std::memset(&Address, 0, sizeof(Address));
-    Address.sun_family = AF_UNIX;
-    const size_t Used =
-        BuildDeviceSocketName("IPMIDEV", Address.sun_path, sizeof(Address.sun_path));
-    const int Fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (Fd < 0) {
+    int Fd = -1;
+    if (ConnectDeviceSocket("IPMIDEV", &Fd) != DEVICE_SOCKET_OPENED) {
         return -1;
     }
+    // A daemon that stops answering fails the transfer instead of hanging it.
     timeval Timeout = {TEST_TIMEOUT_MS / 1000, 0};
     setsockopt(Fd, SOL_SOCKET, SO_RCVTIMEO, &Timeout, sizeof(Timeout));
     setsockopt(Fd, SOL_SOCKET, SO_SNDTIMEO, &Timeout, sizeof(Timeout));
-    const socklen_t Length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + Used);
-    if (connect(Fd, reinterpret_cast<const sockaddr*>(&Address), Length) != 0) {
-        close(Fd);
-        return -1;
-    }
     Work->Fds.push_back(Fd);
     return Fd;
 }
@@ -352,32 +175,12 @@ std::vector<uint8_t> Request(uint32_t Code, const std::vector<uint8_t>& Input,
 }
 
 bool SendBytes(int Fd, const std::vector<uint8_t>& Bytes) {
-    size_t Done = 0;
-    while (Done < Bytes.size()) {
-        const ssize_t Sent = send(Fd, Bytes.data() + Done, Bytes.size() - Done, MSG_NOSIGNAL);
-        if (Sent <= 0) {
-            return false;
-        }
-        Done += static_cast<size_t>(Sent);
-    }
-    return true;
-}
-
-bool ReceiveBytes(int Fd, uint8_t* Bytes, size_t Length) {
-    size_t Done = 0;
-    while (Done < Length) {
-        const ssize_t Got = recv(Fd, Bytes + Done, Length - Done, 0);
-        if (Got <= 0) {
-            return false;
-        }
-        Done += static_cast<size_t>(Got);
-    }
-    return true;
+    return SendDeviceBytes(Fd, Bytes.data(), Bytes.size());
 }
 
 ::testing::AssertionResult ReceiveReply(int Fd, uint32_t OutputLength, WireReply* Reply) {
     uint8_t Header[DEVICE_WIRE_HEADER_SIZE];
-    if (!ReceiveBytes(Fd, Header, sizeof(Header))) {
+    if (!ReceiveDeviceBytes(Fd, Header, sizeof(Header))) {
         return ::testing::AssertionFailure() << "no reply header";
     }
     if (GetWireU32(Header) != DEVICE_WIRE_REPLY_MAGIC) {
@@ -392,7 +195,7 @@ bool ReceiveBytes(int Fd, uint8_t* Bytes, size_t Length) {
                << Count << " bytes returned for an output of " << OutputLength;
     }
     Reply->Bytes.assign(Count, 0);
-    if (Count > 0 && !ReceiveBytes(Fd, Reply->Bytes.data(), Count)) {
+    if (Count > 0 && !ReceiveDeviceBytes(Fd, Reply->Bytes.data(), Count)) {
         return ::testing::AssertionFailure() << "reply body cut short";
     }
     return ::testing::AssertionSuccess();
@@ -434,14 +237,7 @@ bool DaemonHungUp(int Fd) {
     return ::testing::AssertionSuccess();
 }
 
-std::string ReadFileText(const std::string& Path) {
-    std::ifstream File(Path, std::ios::binary);
-    std::ostringstream Text;
-    Text << File.rdbuf();
-    return Text.str();
-}
-
-void WriteFileText(const std::string& Path, const std::string& Text) {
+void WriteWholeFile(const std::string& Path, const std::string& Text) {
     std::ofstream File(Path, std::ios::binary | std::ios::trunc);
     File << Text;
 }
@@ -462,23 +258,18 @@ std::vector<std::string> FolderEntries(const std::string& Folder) {
 class IpmidevSimDaemonTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* Base = std::getenv("TMPDIR");
-        std::string Template = std::string(Base != nullptr && *Base != '\0' ? Base : "/tmp") +
-                               "/ipmidev-sim-test.XXXXXX";
-        ASSERT_NE(mkdtemp(Template.data()), nullptr) << std::strerror(errno);
-        Work.Folder = Template;
+        Work.Folder = MakeTemporaryFolder("ipmidev-sim-test");
+        ASSERT_FALSE(Work.Folder.empty()) << std::strerror(errno);
     }
 
     void TearDown() override {
         for (int Fd : Work.Fds) {
             close(Fd);
         }
-        for (pid_t Pid : Work.Pids) {
-            kill(Pid, SIGKILL);
-            waitpid(Pid, nullptr, 0);
+        for (RunningProcess& Daemon : Work.Daemons) {
+            FinishProcess(&Daemon, 0);
         }
-        std::error_code Ignored;
-        std::filesystem::remove_all(Work.Folder, Ignored);
+        RemoveFolder(Work.Folder);
     }
 
     std::string PathIn(const std::string& Name) const { return Work.Folder + "/" + Name; }
@@ -487,10 +278,10 @@ protected:
 };
 
 TEST_F(IpmidevSimDaemonTest, ReadyLineIsTheOnlyOutput) {
-    DaemonProcess Daemon;
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, {}, &Daemon));
     ASSERT_TRUE(ReadsSetting(&Work, 0xB4));
-    const DaemonExit Exit = StopDaemon(&Work, Daemon, SIGTERM);
+    const ProcessResult Exit = StopDaemon(Daemon, SIGTERM);
     EXPECT_TRUE(ExitedWith(Exit, 0));
     EXPECT_EQ(Exit.Stdout, "");
     EXPECT_EQ(Exit.Stderr, "");
@@ -541,6 +332,13 @@ std::vector<Scenario> Scenarios() {
         {"LastFlagWins",
          {"--setting", "11", "--setting", "22"},
          {ReadOk(ReplyPrefix(0, 0x22, 20))}},
+        // getopt_long's own forms: a value joined with '=', an unambiguous
+        // prefix of a name, and "--" ending the options.
+        {"JoinedValue", {"--setting=b4", "--status=5a"}, {ReadOk(ReplyPrefix(0x5A, 0xB4, 20))}},
+        {"UnambiguousPrefixes",
+         {"--sett", "21", "--read-b", "4", "--keep"},
+         {ReadOk(ReplyPrefix(0x00, 0x21, 4)), WriteOk(0x34, ReplyPrefix(0x00, 0x21, 20))}},
+        {"EndOfOptions", {"--setting", "07", "--"}, {ReadOk(ReplyPrefix(0x00, 0x07, 20))}},
         {"ReadBytesShortensReadsOnly",
          {"--read-bytes", "5"},
          {ReadOk(ReplyPrefix(0x00, 0xB4, 5)), WriteOk(0x34, ReplyPrefix(0x00, 0x34, 20))}},
@@ -571,6 +369,15 @@ std::vector<Scenario> Scenarios() {
           Fails(TEST_WRITE, WriteInput(0x34), 2, TEST_INVALID_PARAMETER),
           Fails(TEST_READ, TEST_READ_INPUT, 0, TEST_INVALID_PARAMETER),
           ReadOk(ReplyPrefix(0x00, 0xB4, 20))}},
+        // The daemon keeps one input buffer for the connection: a short
+        // request after a full one finds the full one's last byte behind it.
+        {"ShortRequestsAfterFullOnes",
+         {},
+         {ReadOk(ReplyPrefix(0x00, 0xB4, 20)),
+          Fails(TEST_READ, {0x01, 0x01}, 20, TEST_INVALID_PARAMETER),
+          WriteOk(0x34, ReplyPrefix(0x00, 0x34, 20)),
+          Fails(TEST_WRITE, {0x01, 0x01, 0x00}, 20, TEST_INVALID_PARAMETER),
+          ReadOk(ReplyPrefix(0x00, 0x34, 20))}},
         {"OutputLengths",
          {},
          {{TEST_READ, TEST_READ_INPUT, 3, 1, 0, ReplyPrefix(0x00, 0xB4, 3)},
@@ -584,7 +391,7 @@ class IpmidevSimScenarioTest : public IpmidevSimDaemonTest,
 
 TEST_P(IpmidevSimScenarioTest, AnswersEachStep) {
     const Scenario& Case = GetParam();
-    DaemonProcess Daemon;
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, Case.Args, &Daemon));
     const int Fd = ConnectToDevice(&Work);
     ASSERT_GE(Fd, 0);
@@ -598,7 +405,7 @@ TEST_P(IpmidevSimScenarioTest, AnswersEachStep) {
         EXPECT_EQ(Reply.Bytes, Step.Bytes);
     }
     CloseTracked(&Work, Fd);
-    EXPECT_TRUE(ExitedWith(StopDaemon(&Work, Daemon, SIGTERM), 0));
+    EXPECT_TRUE(ExitedWith(StopDaemon(Daemon, SIGTERM), 0));
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, IpmidevSimScenarioTest, ::testing::ValuesIn(Scenarios()),
@@ -608,8 +415,8 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, IpmidevSimScenarioTest, ::testing::ValuesIn(
 
 TEST_F(IpmidevSimDaemonTest, LogRecordsEachRequestAsItArrives) {
     const std::string Log = PathIn("requests.log");
-    WriteFileText(Log, "earlier run\n");
-    DaemonProcess Daemon;
+    WriteWholeFile(Log, "earlier run\n");
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, {"--log", Log}, &Daemon));
     const int Fd = ConnectToDevice(&Work);
     ASSERT_GE(Fd, 0);
@@ -621,8 +428,8 @@ TEST_F(IpmidevSimDaemonTest, LogRecordsEachRequestAsItArrives) {
         const char* Line;
     };
     const std::vector<LoggedRequest> Requests = {
-        {TEST_WRITE, WriteInput(0x34), 20, "810c4c0c 01 01 00 34 out=20"},
-        {TEST_READ, TEST_READ_INPUT, 20, "810c4c08 01 01 01 out=20"},
+        {TEST_WRITE, WriteInput(0x34), 20, EXPECTED_WIRE_WRITE_DISABLED},
+        {TEST_READ, TEST_READ_INPUT, 20, EXPECTED_WIRE_READ},
         {0x00000000, {}, 0, "00000000 out=0"},
         {0xFFFFFFFF, {0xAB, 0x00, 0xFF, 0x10, 0x0A}, 4096, "ffffffff ab 00 ff 10 0a out=4096"},
         {TEST_READ, TEST_READ_INPUT, 2, "810c4c08 01 01 01 out=2"},
@@ -634,18 +441,18 @@ TEST_F(IpmidevSimDaemonTest, LogRecordsEachRequestAsItArrives) {
         ASSERT_TRUE(Exchange(Fd, Logged.Code, Logged.Input, Logged.OutputLength, &Reply));
         Expected += std::string(Logged.Line) + "\n";
         // The line must be there once the reply is, with the daemon still up.
-        EXPECT_EQ(ReadFileText(Log), Expected);
+        EXPECT_EQ(ReadWholeFile(Log), Expected);
     }
     CloseTracked(&Work, Fd);
-    EXPECT_TRUE(ExitedWith(StopDaemon(&Work, Daemon, SIGTERM), 0));
-    EXPECT_EQ(ReadFileText(Log), Expected);
+    EXPECT_TRUE(ExitedWith(StopDaemon(Daemon, SIGTERM), 0));
+    EXPECT_EQ(ReadWholeFile(Log), Expected);
 }
 
 TEST_F(IpmidevSimDaemonTest, StateFileIsCreatedFromStartingSetting) {
     const std::string State = PathIn("setting");
-    DaemonProcess Daemon;
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, {"--setting", "7", "--state", State}, &Daemon));
-    EXPECT_EQ(ReadFileText(State), "07\n");
+    EXPECT_EQ(ReadWholeFile(State), "07\n");
     EXPECT_TRUE(ReadsSetting(&Work, 0x07));
 }
 
@@ -654,8 +461,8 @@ class IpmidevSimStateLoadTest : public IpmidevSimDaemonTest,
 
 TEST_P(IpmidevSimStateLoadTest, SavedSettingWinsOverFlag) {
     const std::string State = PathIn("setting");
-    WriteFileText(State, GetParam());
-    DaemonProcess Daemon;
+    WriteWholeFile(State, GetParam());
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, {"--setting", "11", "--state", State}, &Daemon));
     EXPECT_TRUE(ReadsSetting(&Work, 0x3C));
 }
@@ -665,7 +472,7 @@ INSTANTIATE_TEST_SUITE_P(Contents, IpmidevSimStateLoadTest,
 
 TEST_F(IpmidevSimDaemonTest, StateFileHoldsEverySuccessfulWrite) {
     const std::string State = PathIn("setting");
-    DaemonProcess Daemon;
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, {"--state", State}, &Daemon));
     int Fd = ConnectToDevice(&Work);
     ASSERT_GE(Fd, 0);
@@ -673,7 +480,7 @@ TEST_F(IpmidevSimDaemonTest, StateFileHoldsEverySuccessfulWrite) {
     ASSERT_TRUE(Exchange(Fd, TEST_WRITE, WriteInput(0x5A), 20, &Reply));
     ASSERT_EQ(Reply.Result, 1u);
     // Saved before the reply went out, and the temp file is gone.
-    EXPECT_EQ(ReadFileText(State), "5a\n");
+    EXPECT_EQ(ReadWholeFile(State), "5a\n");
     EXPECT_EQ(FolderEntries(Work.Folder), std::vector<std::string>{"setting"});
 
     // Refused writes leave the file alone.
@@ -681,28 +488,27 @@ TEST_F(IpmidevSimDaemonTest, StateFileHoldsEverySuccessfulWrite) {
     EXPECT_EQ(Reply.Result, 0u);
     ASSERT_TRUE(Exchange(Fd, TEST_WRITE, WriteInput(0x77), 2, &Reply));
     EXPECT_EQ(Reply.Result, 0u);
-    EXPECT_EQ(ReadFileText(State), "5a\n");
+    EXPECT_EQ(ReadWholeFile(State), "5a\n");
 
     // A kill straight after the reply must not lose the write.
-    kill(Daemon.Pid, SIGKILL);
-    EXPECT_FALSE(WIFEXITED(WaitForExit(&Work, Daemon, TEST_TIMEOUT_MS).Status));
+    EXPECT_EQ(StopDaemon(Daemon, SIGKILL).ExitStatus, 128 + SIGKILL);
     CloseTracked(&Work, Fd);
     ASSERT_TRUE(StartServing(&Work, {"--setting", "11", "--state", State}, &Daemon));
     EXPECT_TRUE(ReadsSetting(&Work, 0x5A));
-    EXPECT_TRUE(ExitedWith(StopDaemon(&Work, Daemon, SIGTERM), 0));
-    EXPECT_EQ(ReadFileText(State), "5a\n");
+    EXPECT_TRUE(ExitedWith(StopDaemon(Daemon, SIGTERM), 0));
+    EXPECT_EQ(ReadWholeFile(State), "5a\n");
 }
 
 TEST_F(IpmidevSimDaemonTest, StateFileUntouchedByWritesThatStoreNothing) {
     const std::string State = PathIn("setting");
-    WriteFileText(State, "0x5a\n");
+    WriteWholeFile(State, "0x5a\n");
     const std::vector<std::vector<std::string>> Runs = {
         {"--keep-setting", "--state", State},
         {"--fail-write", "1f", "--state", State},
     };
     for (const std::vector<std::string>& Args : Runs) {
         SCOPED_TRACE(Args[0]);
-        DaemonProcess Daemon;
+        RunningProcess* Daemon = nullptr;
         ASSERT_TRUE(StartServing(&Work, Args, &Daemon));
         const int Fd = ConnectToDevice(&Work);
         ASSERT_GE(Fd, 0);
@@ -710,8 +516,8 @@ TEST_F(IpmidevSimDaemonTest, StateFileUntouchedByWritesThatStoreNothing) {
         ASSERT_TRUE(Exchange(Fd, TEST_WRITE, WriteInput(0x77), 20, &Reply));
         CloseTracked(&Work, Fd);
         EXPECT_TRUE(ReadsSetting(&Work, 0x5A));
-        EXPECT_TRUE(ExitedWith(StopDaemon(&Work, Daemon, SIGTERM), 0));
-        EXPECT_EQ(ReadFileText(State), "0x5a\n");
+        EXPECT_TRUE(ExitedWith(StopDaemon(Daemon, SIGTERM), 0));
+        EXPECT_EQ(ReadWholeFile(State), "0x5a\n");
     }
 }
 
@@ -719,7 +525,7 @@ TEST_F(IpmidevSimDaemonTest, WriteThatCannotBeSavedFailsAndIsUndone) {
     const std::string Sub = PathIn("sub");
     ASSERT_EQ(mkdir(Sub.c_str(), 0755), 0);
     const std::string State = Sub + "/setting";
-    DaemonProcess Daemon;
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, {"--state", State}, &Daemon));
     std::filesystem::remove_all(Sub);
 
@@ -732,7 +538,7 @@ TEST_F(IpmidevSimDaemonTest, WriteThatCannotBeSavedFailsAndIsUndone) {
     EXPECT_TRUE(Reply.Bytes.empty());
     CloseTracked(&Work, Fd);
     EXPECT_TRUE(ReadsSetting(&Work, 0xB4));
-    const DaemonExit Exit = StopDaemon(&Work, Daemon, SIGTERM);
+    const ProcessResult Exit = StopDaemon(Daemon, SIGTERM);
     EXPECT_TRUE(ExitedWith(Exit, 0));
     EXPECT_TRUE(IsOneErrorLine(Exit.Stderr));
 }
@@ -747,14 +553,12 @@ class IpmidevSimCorruptStateTest : public IpmidevSimDaemonTest,
 
 TEST_P(IpmidevSimCorruptStateTest, RefusesToStart) {
     const std::string State = PathIn("setting");
-    WriteFileText(State, GetParam().Content);
-    DaemonProcess Daemon;
-    ASSERT_TRUE(SpawnDaemon(&Work, {"--state", State}, &Daemon));
-    const DaemonExit Exit = WaitForExit(&Work, Daemon, TEST_TIMEOUT_MS);
+    WriteWholeFile(State, GetParam().Content);
+    const ProcessResult Exit = RunDaemon({"--state", State});
     EXPECT_TRUE(ExitedWith(Exit, 1));
     EXPECT_EQ(Exit.Stdout, "");
     EXPECT_TRUE(IsOneErrorLine(Exit.Stderr));
-    EXPECT_EQ(ReadFileText(State), GetParam().Content);
+    EXPECT_EQ(ReadWholeFile(State), GetParam().Content);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -773,9 +577,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(IpmidevSimDaemonTest, StateFileThatIsAFolderRefusesToStart) {
     const std::string State = PathIn("setting");
     ASSERT_EQ(mkdir(State.c_str(), 0755), 0);
-    DaemonProcess Daemon;
-    ASSERT_TRUE(SpawnDaemon(&Work, {"--state", State}, &Daemon));
-    const DaemonExit Exit = WaitForExit(&Work, Daemon, TEST_TIMEOUT_MS);
+    const ProcessResult Exit = RunDaemon({"--state", State});
     EXPECT_TRUE(ExitedWith(Exit, 1));
     EXPECT_EQ(Exit.Stdout, "");
     EXPECT_TRUE(IsOneErrorLine(Exit.Stderr));
@@ -829,7 +631,7 @@ class IpmidevSimBadClientTest : public IpmidevSimDaemonTest,
 TEST_P(IpmidevSimBadClientTest, NextClientIsServed) {
     const BadClient& Case = GetParam();
     const std::string Log = PathIn("requests.log");
-    DaemonProcess Daemon;
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, {"--log", Log}, &Daemon));
     const int Bad = ConnectToDevice(&Work);
     ASSERT_GE(Bad, 0);
@@ -840,10 +642,10 @@ TEST_P(IpmidevSimBadClientTest, NextClientIsServed) {
     CloseTracked(&Work, Bad);
 
     EXPECT_TRUE(ReadsSetting(&Work, 0xB4));
-    EXPECT_TRUE(ExitedWith(StopDaemon(&Work, Daemon, SIGTERM), 0));
+    EXPECT_TRUE(ExitedWith(StopDaemon(Daemon, SIGTERM), 0));
     // Only whole requests are logged.
-    const std::string Logged = ReadFileText(Log);
-    const std::string GoodLine = "810c4c08 01 01 01 out=20\n";
+    const std::string Logged = ReadWholeFile(Log);
+    const std::string GoodLine = std::string(EXPECTED_WIRE_READ) + "\n";
     if (Case.Logged != nullptr) {
         EXPECT_EQ(Logged, Case.Logged + GoodLine);
     } else {
@@ -858,7 +660,7 @@ INSTANTIATE_TEST_SUITE_P(Clients, IpmidevSimBadClientTest, ::testing::ValuesIn(B
                          });
 
 TEST_F(IpmidevSimDaemonTest, WaitingClientIsServedWhenTheFirstLeaves) {
-    DaemonProcess Daemon;
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, {}, &Daemon));
     const int First = ConnectToDevice(&Work);
     ASSERT_GE(First, 0);
@@ -889,7 +691,7 @@ class IpmidevSimStopTest : public IpmidevSimDaemonTest,
 
 TEST_P(IpmidevSimStopTest, ExitsZeroPromptly) {
     const StopCase& Case = GetParam();
-    DaemonProcess Daemon;
+    RunningProcess* Daemon = nullptr;
     ASSERT_TRUE(StartServing(&Work, {}, &Daemon, Case.StartedWithSigintIgnored));
     int Fd = -1;
     if (Case.Client != TEST_NO_CLIENT) {
@@ -904,7 +706,7 @@ TEST_P(IpmidevSimStopTest, ExitsZeroPromptly) {
         }
     }
     const int64_t Start = NowMs();
-    const DaemonExit Exit = StopDaemon(&Work, Daemon, Case.Signal);
+    const ProcessResult Exit = StopDaemon(Daemon, Case.Signal);
     EXPECT_TRUE(ExitedWith(Exit, 0));
     EXPECT_LT(NowMs() - Start, TEST_STOP_MS);
     EXPECT_EQ(Exit.Stderr, "");
@@ -937,9 +739,7 @@ TEST_P(IpmidevSimBadFlagsTest, ExitsTwoWithOneLine) {
     const std::string Log = PathIn("log");
     std::vector<std::string> Args = {"--state", State, "--log", Log};
     Args.insert(Args.end(), GetParam().Args.begin(), GetParam().Args.end());
-    DaemonProcess Daemon;
-    ASSERT_TRUE(SpawnDaemon(&Work, Args, &Daemon));
-    const DaemonExit Exit = WaitForExit(&Work, Daemon, TEST_TIMEOUT_MS);
+    const ProcessResult Exit = RunDaemon(Args);
     EXPECT_TRUE(ExitedWith(Exit, 2));
     EXPECT_EQ(Exit.Stdout, "");
     EXPECT_TRUE(IsOneErrorLine(Exit.Stderr));
@@ -949,41 +749,51 @@ TEST_P(IpmidevSimBadFlagsTest, ExitsTwoWithOneLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Flags, IpmidevSimBadFlagsTest,
-    ::testing::Values(BadFlags{"UnknownFlag", {"--verbose"}}, BadFlags{"SingleDash", {"-x"}},
-                      BadFlags{"JoinedValue", {"--setting=b4"}}, BadFlags{"Positional", {"extra"}},
-                      BadFlags{"PositionalAfterFlag", {"--keep-setting", "yes"}},
-                      BadFlags{"SettingMissing", {"--setting"}},
-                      BadFlags{"SettingFollowedByFlag", {"--setting", "--keep-setting"}},
-                      BadFlags{"SettingEmpty", {"--setting", ""}},
-                      BadFlags{"SettingTooBig", {"--setting", "100"}},
-                      BadFlags{"SettingNotHex", {"--setting", "g1"}},
-                      BadFlags{"SettingPrefixOnly", {"--setting", "0x"}},
-                      BadFlags{"SettingNegative", {"--setting", "-1"}},
-                      BadFlags{"SettingBlank", {"--setting", " b4"}},
-                      BadFlags{"StatusTooBig", {"--status", "0x1ff"}},
-                      BadFlags{"StatusMissing", {"--status"}},
-                      BadFlags{"ReadBytesTooBig", {"--read-bytes", "21"}},
-                      BadFlags{"ReadBytesHex", {"--read-bytes", "0x5"}},
-                      BadFlags{"ReadBytesNegative", {"--read-bytes", "-1"}},
-                      BadFlags{"ReadBytesEmpty", {"--read-bytes", ""}},
-                      BadFlags{"ReadBytesHuge", {"--read-bytes", "99999999999999999999"}},
-                      BadFlags{"FailReadTooBig", {"--fail-read", "100000000"}},
-                      BadFlags{"FailReadNotHex", {"--fail-read", "ERROR"}},
-                      BadFlags{"FailReadMissing", {"--fail-read"}},
-                      BadFlags{"FailWriteTooBig", {"--fail-write", "0x1ffffffff"}},
-                      BadFlags{"FailWriteMissing", {"--fail-write"}},
-                      BadFlags{"LogMissing", {"--log"}}, BadFlags{"LogEmpty", {"--log", ""}},
-                      BadFlags{"StateMissing", {"--state"}},
-                      BadFlags{"NewlineInValue", {"--setting", "b\n4"}}),
+    ::testing::Values(
+        BadFlags{"UnknownFlag", {"--verbose"}}, BadFlags{"SingleDash", {"-x"}},
+        BadFlags{"JoinedEmptyValue", {"--setting="}}, BadFlags{"AmbiguousPrefix", {"--s", "1"}},
+        BadFlags{"AmbiguousFailPrefix", {"--fail", "1"}},
+        BadFlags{"ValueForKeepSetting", {"--keep-setting=yes"}},
+        BadFlags{"ValueForHelp", {"--help=yes"}}, BadFlags{"Positional", {"extra"}},
+        BadFlags{"PositionalAfterEndOfOptions", {"--", "--setting"}},
+        BadFlags{"PositionalAfterFlag", {"--keep-setting", "yes"}},
+        BadFlags{"SettingMissing", {"--setting"}},
+        BadFlags{"SettingFollowedByFlag", {"--setting", "--keep-setting"}},
+        BadFlags{"SettingEmpty", {"--setting", ""}},
+        BadFlags{"SettingTooBig", {"--setting", "100"}},
+        BadFlags{"SettingNotHex", {"--setting", "g1"}},
+        BadFlags{"SettingPrefixOnly", {"--setting", "0x"}},
+        BadFlags{"SettingNegative", {"--setting", "-1"}},
+        BadFlags{"SettingBlank", {"--setting", " b4"}},
+        BadFlags{"SettingTrailingBlank", {"--setting", "b4 "}},
+        BadFlags{"SettingPlus", {"--setting", "+b4"}},
+        BadFlags{"SettingSignAfterPrefix", {"--setting", "0x-1"}},
+        BadFlags{"SettingPrefixTwice", {"--setting", "0x0x1"}},
+        BadFlags{"StatusTooBig", {"--status", "0x1ff"}}, BadFlags{"StatusMissing", {"--status"}},
+        BadFlags{"ReadBytesTooBig", {"--read-bytes", "21"}},
+        BadFlags{"ReadBytesHex", {"--read-bytes", "0x5"}},
+        BadFlags{"ReadBytesNegative", {"--read-bytes", "-1"}},
+        BadFlags{"ReadBytesMinusZero", {"--read-bytes", "-0"}},
+        BadFlags{"ReadBytesPlus", {"--read-bytes", "+5"}},
+        BadFlags{"ReadBytesBlank", {"--read-bytes", " 5"}},
+        BadFlags{"ReadBytesEmpty", {"--read-bytes", ""}},
+        BadFlags{"ReadBytesHuge", {"--read-bytes", "99999999999999999999"}},
+        BadFlags{"FailReadTooBig", {"--fail-read", "100000000"}},
+        BadFlags{"FailReadNotHex", {"--fail-read", "ERROR"}},
+        BadFlags{"FailReadMissing", {"--fail-read"}},
+        BadFlags{"FailReadMinusZero", {"--fail-read", "-0"}},
+        BadFlags{"FailWriteTooBig", {"--fail-write", "0x1ffffffff"}},
+        BadFlags{"FailWriteMissing", {"--fail-write"}}, BadFlags{"LogMissing", {"--log"}},
+        BadFlags{"LogEmpty", {"--log", ""}},
+        BadFlags{"LogFollowedByFlag", {"--log", "--keep-setting"}},
+        BadFlags{"StateMissing", {"--state"}}, BadFlags{"NewlineInValue", {"--setting", "b\n4"}}),
     [](const ::testing::TestParamInfo<BadFlags>& Info) { return std::string(Info.param.Name); });
 
 TEST_F(IpmidevSimDaemonTest, SecondDaemonIsRefusedWhileTheFirstServes) {
-    DaemonProcess First;
+    RunningProcess* First = nullptr;
     ASSERT_TRUE(StartServing(&Work, {"--setting", "21"}, &First));
     const std::string State = PathIn("state");
-    DaemonProcess Second;
-    ASSERT_TRUE(SpawnDaemon(&Work, {"--state", State}, &Second));
-    const DaemonExit Exit = WaitForExit(&Work, Second, TEST_TIMEOUT_MS);
+    const ProcessResult Exit = RunDaemon({"--state", State});
     EXPECT_TRUE(ExitedWith(Exit, 1));
     EXPECT_EQ(Exit.Stdout, "");
     EXPECT_TRUE(IsOneErrorLine(Exit.Stderr));

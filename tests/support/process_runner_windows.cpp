@@ -1,0 +1,178 @@
+// Built only for Windows; elsewhere the file is empty, so that tools that
+// read every source of the tree need no Windows headers.
+#ifdef _WIN32
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include "process_runner.h"
+
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+// Windows command-line quoting as the C runtime parses it: backslashes are
+// literal except before a quote, where they and the quote are escaped.
+std::string QuoteArgument(const std::string& Argument) {
+    if (!Argument.empty() && Argument.find_first_of(" \t\"") == std::string::npos) {
+        return Argument;
+    }
+    std::string Quoted = "\"";
+    size_t Backslashes = 0;
+    for (char Letter : Argument) {
+        if (Letter == '\\') {
+            ++Backslashes;
+            continue;
+        }
+        Quoted.append(Letter == '"' ? 2 * Backslashes + 1 : Backslashes, '\\');
+        Backslashes = 0;
+        Quoted += Letter;
+    }
+    Quoted.append(2 * Backslashes, '\\');
+    return Quoted + "\"";
+}
+
+// The inherited environment block with Extra's entries put over it; empty
+// when there is nothing to add, so that the child simply inherits.
+std::vector<char> BuildEnvironmentBlock(const std::vector<std::string>& Extra) {
+    std::vector<char> Block;
+    if (Extra.empty()) {
+        return Block;
+    }
+    char* Inherited = GetEnvironmentStringsA();
+    for (const char* Entry = Inherited; Entry != nullptr && *Entry != '\0';
+         Entry += std::char_traits<char>::length(Entry) + 1) {
+        const std::string Text = Entry;
+        const std::string Name = Text.substr(0, Text.find('=', 1));
+        bool Replaced = false;
+        for (const std::string& Override : Extra) {
+            // Windows variable names are case-insensitive.
+            Replaced = Replaced || (Override.size() > Name.size() && Override[Name.size()] == '=' &&
+                                    _strnicmp(Override.c_str(), Name.c_str(), Name.size()) == 0);
+        }
+        if (!Replaced) {
+            Block.insert(Block.end(), Text.begin(), Text.end());
+            Block.push_back('\0');
+        }
+    }
+    if (Inherited != nullptr) {
+        FreeEnvironmentStringsA(Inherited);
+    }
+    for (const std::string& Override : Extra) {
+        Block.insert(Block.end(), Override.begin(), Override.end());
+        Block.push_back('\0');
+    }
+    Block.push_back('\0');
+    return Block;
+}
+
+void DrainPipe(HANDLE Pipe, std::string* Sink) {
+    char Buffer[4096];
+    DWORD Count = 0;
+    while (ReadFile(Pipe, Buffer, sizeof(Buffer), &Count, nullptr) && Count > 0) {
+        Sink->append(Buffer, Count);
+    }
+}
+
+void CloseIfOpen(void** Handle) {
+    if (*Handle != nullptr) {
+        CloseHandle(*Handle);
+        *Handle = nullptr;
+    }
+}
+
+} // namespace
+
+bool StartProcess(const std::vector<std::string>& Arguments, RunningProcess* Process,
+                  const ProcessOptions& Options) {
+    if (Arguments.empty()) {
+        return false;
+    }
+    std::string CommandLine;
+    for (const std::string& Argument : Arguments) {
+        CommandLine += (CommandLine.empty() ? "" : " ") + QuoteArgument(Argument);
+    }
+    std::vector<char> MutableCommandLine(CommandLine.begin(), CommandLine.end());
+    MutableCommandLine.push_back('\0');
+    std::vector<char> Environment = BuildEnvironmentBlock(Options.Environment);
+
+    SECURITY_ATTRIBUTES Inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE OutRead = nullptr;
+    HANDLE OutWrite = nullptr;
+    HANDLE ErrRead = nullptr;
+    HANDLE ErrWrite = nullptr;
+    if (!CreatePipe(&OutRead, &OutWrite, &Inheritable, 0)) {
+        return false;
+    }
+    if (!CreatePipe(&ErrRead, &ErrWrite, &Inheritable, 0)) {
+        CloseHandle(OutRead);
+        CloseHandle(OutWrite);
+        return false;
+    }
+    SetHandleInformation(OutRead, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(ErrRead, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA Startup = {};
+    Startup.cb = sizeof(Startup);
+    Startup.dwFlags = STARTF_USESTDHANDLES;
+    Startup.hStdInput = INVALID_HANDLE_VALUE;
+    Startup.hStdOutput = OutWrite;
+    Startup.hStdError = ErrWrite;
+    PROCESS_INFORMATION Started = {};
+    const bool Created =
+        CreateProcessA(Arguments[0].c_str(), MutableCommandLine.data(), nullptr, nullptr, TRUE, 0,
+                       Environment.empty() ? nullptr : Environment.data(), nullptr, &Startup,
+                       &Started) != 0;
+    CloseHandle(OutWrite);
+    CloseHandle(ErrWrite);
+    if (!Created) {
+        CloseHandle(OutRead);
+        CloseHandle(ErrRead);
+        return false;
+    }
+    CloseHandle(Started.hThread);
+    Process->Process = Started.hProcess;
+    Process->StdoutPipe = OutRead;
+    Process->StderrPipe = ErrRead;
+    return true;
+}
+
+ProcessResult FinishProcess(RunningProcess* Process, int TimeoutMilliseconds) {
+    ProcessResult Result;
+    if (Process->Process == nullptr) {
+        return Result;
+    }
+    Result.Started = true;
+    // Both pipes are drained while the time runs, so that a full pipe never
+    // stalls the program; killing it at the limit ends the reads.
+    std::thread OutputReader(DrainPipe, Process->StdoutPipe, &Result.Stdout);
+    std::thread ErrorReader(DrainPipe, Process->StderrPipe, &Result.Stderr);
+    const DWORD Limit = TimeoutMilliseconds > 0 ? static_cast<DWORD>(TimeoutMilliseconds) : 0;
+    if (WaitForSingleObject(Process->Process, Limit) != WAIT_OBJECT_0) {
+        Result.TimedOut = true;
+        TerminateProcess(Process->Process, 1);
+        WaitForSingleObject(Process->Process, INFINITE);
+    }
+    OutputReader.join();
+    ErrorReader.join();
+    DWORD ExitCode = 0;
+    GetExitCodeProcess(Process->Process, &ExitCode);
+    Result.ExitStatus = ExitCode;
+    CloseIfOpen(&Process->Process);
+    CloseIfOpen(&Process->StdoutPipe);
+    CloseIfOpen(&Process->StderrPipe);
+    return Result;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& Arguments, int TimeoutMilliseconds,
+                         const ProcessOptions& Options) {
+    RunningProcess Process;
+    if (!StartProcess(Arguments, &Process, Options)) {
+        return ProcessResult();
+    }
+    return FinishProcess(&Process, TimeoutMilliseconds);
+}
+
+#endif
