@@ -155,10 +155,10 @@ class ActionModule(ActionBase):
         before, line = read_show(show['stdout'])
         if before is None:
             result.update(failed=True, before=UNKNOWN, after=UNKNOWN, msg=not_empctl_message(executable, show))
-            return result
+            return self._with_diff(result)
         if before == 'no-device':
             result.update(failed=True, before=UNKNOWN, after=UNKNOWN, msg=line)
-            return result
+            return self._with_diff(result)
 
         result['before'] = before
         if state == 'query':
