@@ -20,7 +20,8 @@ import subprocess
 import tempfile
 import unittest
 
-from ansible.plugins.loader import shell_loader
+from ansible.playbook.play_context import PlayContext
+from ansible.plugins.loader import connection_loader, shell_loader
 
 
 def load_texts():
@@ -159,7 +160,7 @@ class WindowsCommandTest(unittest.TestCase):
                         self.assertEqual(quoted, u"'%s'" % shell._escape(executable))
 
     def test_connection_sends_it_to_powershell_intact(self):
-        # What the WinRM and SSH connections do with a raw command for these shells.
+        # What the WinRM connection does with a raw command for these shells.
         for shell_name in ('powershell', 'cmd'):
             shell = shell_loader.get(shell_name)
             for executable, dummy in WINDOWS_PATHS:
@@ -168,6 +169,26 @@ class WindowsCommandTest(unittest.TestCase):
                     parts = shell._encode_script(command, as_list=True, strict_mode=False, preserve_rc=False)
                     self.assertEqual(parts[0], 'PowerShell')
                     self.assertEqual(decode_encoded_command(parts), command)
+
+
+    def test_ssh_connection_runs_it_in_powershell(self):
+        # Over SSH to Windows the command line goes to the host's shell, cmd.exe or PowerShell,
+        # and either starts powershell.exe with the command as its script.
+        for shell_name in ('powershell', 'cmd'):
+            shell = shell_loader.get(shell_name)
+            connection = connection_loader.get('ssh', PlayContext(), '/dev/null', shell=shell)
+            connection.set_options(direct={'host': 'server'})
+            sent = []
+            connection._run = lambda command, in_data, sudoable=True, checkrc=True: sent.append(command) or (0, b'', b'')
+            for executable, dummy in WINDOWS_PATHS:
+                with self.subTest(shell=shell_name, executable=executable):
+                    del sent[:]
+                    command = ACTION.build_command(shell, executable, '/s')
+                    connection.exec_command(command)
+                    remote = sent[0][-1].decode('utf-8').split(' ')
+                    self.assertEqual(remote[:3], ['chcp.com', '65001', '>nul' if shell_name == 'cmd' else '>'])
+                    self.assertIn('PowerShell', remote)
+                    self.assertEqual(decode_encoded_command(remote), command)
 
 
 class PosixCommandTest(unittest.TestCase):
