@@ -19,6 +19,7 @@ import stat
 import subprocess
 import tempfile
 import unittest
+from unittest import mock
 
 from ansible.playbook.play_context import PlayContext
 from ansible.plugins.loader import connection_loader, shell_loader
@@ -125,6 +126,70 @@ class ReadChangeTest(unittest.TestCase):
                     outcome = ACTION.read_change(output, wanted)
                     self.assertFalse(outcome['recognised'])
                     self.assertFalse(outcome['confirmed'])
+
+
+def run_action(args, replies, shell_name='sh', check_mode=False):
+    """Runs the action with the shell's replies (rc, stdout, stderr) scripted; returns the
+    result and the commands sent."""
+    task = mock.MagicMock(args=args, check_mode=check_mode, diff=True, async_val=0)
+    shell = shell_loader.get(shell_name)
+    connection = mock.MagicMock(_shell=shell)
+    action = ACTION.ActionModule(task, connection, PlayContext(), None, None, None)
+    sent = []
+
+    def execute(command, **dummy):
+        rc, stdout, stderr = replies[len(sent)]
+        sent.append(command)
+        return {'rc': rc, 'stdout': stdout, 'stderr': stderr}
+
+    action._low_level_execute_command = execute
+    return action.run(task_vars={}), sent
+
+
+class ActionRunTest(unittest.TestCase):
+    """Outcomes of a whole run that the simulated driver cannot produce."""
+
+    def test_outcomes(self):
+        windows_path = r'C:\Program Files\empctl\empctl.exe'
+        crlf = '\r\n'
+        write_failure = TEXTS['FORMAT_WRITE_FAILURE'] % 0x45d
+        cases = [
+            # name, args, shell, replies, expected result (a subset), commands sent
+            ('windows change with CR LF', {'state': 'disabled', 'executable': windows_path}, 'powershell',
+             [(0, ending(TEXTS['SHOWS_ENABLED'], crlf), ''),
+              (0, ending(TEXTS['WROTE'] + TEXTS['DISABLED_CONFIRMATION'], crlf), '')],
+             {'changed': True, 'before': 'enabled', 'after': 'disabled', 'power_cycle_required': True,
+              'msg': first_line(TEXTS['DISABLED_CONFIRMATION'])},
+             ["& '%s' /s" % windows_path, "& '%s' /d" % windows_path]),
+            ('failed write, yet the setting reads back as wanted', {'state': 'disabled'}, 'sh',
+             [(0, TEXTS['FORMAT_SHOW_MISMATCH'] % (0xc1, 0x34), ''), (0, write_failure + TEXTS['DISABLED_CONFIRMATION'], '')],
+             {'changed': True, 'before': 'unknown', 'after': 'disabled', 'warnings': [write_failure.rstrip('\n')],
+              'msg': first_line(TEXTS['DISABLED_CONFIRMATION'])},
+             ['empctl /s', 'empctl /d']),
+            ('the other target confirmed', {'state': 'disabled'}, 'sh',
+             [(0, TEXTS['SHOWS_ENABLED'], ''), (0, TEXTS['WROTE'] + TEXTS['ENABLED_CONFIRMATION'], '')],
+             {'failed': True, 'changed': True, 'after': 'unknown',
+              'msg': "'empctl /d' did not confirm the change: " + ' '.join(
+                  ACTION.output_lines(TEXTS['WROTE'] + TEXTS['ENABLED_CONFIRMATION']))},
+             ['empctl /s', 'empctl /d']),
+            ('the driver went away between the runs', {'state': 'enabled'}, 'sh',
+             [(0, TEXTS['SHOWS_DISABLED'], ''), (255, TEXTS['NO_DEVICE'], '')],
+             {'failed': True, 'changed': False, 'after': 'unknown', 'power_cycle_required': False,
+              'msg': first_line(TEXTS['NO_DEVICE'])},
+             ['empctl /s', 'empctl /r']),
+            ('the program went away between the runs', {'state': 'enabled'}, 'sh',
+             [(0, TEXTS['SHOWS_DISABLED'], ''), (127, '', 'sh: 1: empctl: not found\n')],
+             {'failed': True, 'changed': False, 'msg': "Could not run empctl as 'empctl' (rc 127): sh: 1: empctl: not found"},
+             ['empctl /s', 'empctl /r']),
+            ('an empty executable', {'state': 'query', 'executable': ''}, 'sh', [],
+             {'failed': True, 'msg': 'executable must not be empty'}, []),
+        ]
+        for name, args, shell_name, replies, expected, commands in cases:
+            with self.subTest(name):
+                result, sent = run_action(args, replies, shell_name)
+                self.assertEqual({key: result.get(key) for key in expected}, expected)
+                self.assertEqual(sent, commands)
+                self.assertEqual([run['cmd'] for run in result.get('runs', [])], commands)
 
 
 WINDOWS_PATHS = [
