@@ -44,6 +44,17 @@ RAW_SHOW_PLAYBOOK = '''\
 '''
 
 
+def expected_texts():
+    """The tool's texts and wire lines from its own test suite (print_expected_texts)."""
+    output = subprocess.run([os.environ['EMPCTL_EXPECTED_TEXTS']], stdout=subprocess.PIPE, check=True).stdout
+    return json.loads(output.decode('utf-8'))
+
+
+def message_line(text, *values):
+    """The first non-blank line of one of the tool's messages, its placeholders filled."""
+    return (text % values if values else text).strip('\n').split('\n')[0]
+
+
 def can_make_namespaces():
     return os.geteuid() == 0 and shutil.which('ip') is not None and shutil.which('nsenter') is not None
 

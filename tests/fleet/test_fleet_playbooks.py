@@ -12,9 +12,7 @@ collection installed by test_collection under EMPCTL_FLEET_WORK/collection/colle
 from __future__ import (absolute_import, division, print_function)
 __metaclass__ = type
 
-import json
 import os
-import subprocess
 import sys
 import unittest
 
@@ -25,12 +23,7 @@ COLLECTIONS = os.path.join(WORK, 'collection', 'collections')
 FORKS = 8
 
 
-def load_texts():
-    output = subprocess.run([os.environ['EMPCTL_EXPECTED_TEXTS']], stdout=subprocess.PIPE, check=True).stdout
-    return json.loads(output.decode('utf-8'))
-
-
-TEXTS = load_texts()
+TEXTS = fleet.expected_texts()
 READ = TEXTS['WIRE_READ']
 WRITE_DISABLED = TEXTS['WIRE_WRITE_DISABLED']
 WRITE_ENABLED = TEXTS['WIRE_WRITE_ENABLED']
@@ -38,11 +31,7 @@ DISABLED = TEXTS['SETTING_DISABLED']
 ENABLED = TEXTS['SETTING_ENABLED']
 
 
-def line(text, *values):
-    """The tool's message as one line, its placeholders filled."""
-    return (text % values if values else text).strip('\n').split('\n')[0]
-
-
+line = fleet.message_line
 SHOWS_ENABLED = line(TEXTS['SHOWS_ENABLED'])
 SHOWS_DISABLED = line(TEXTS['SHOWS_DISABLED'])
 CONFIRMED_DISABLED = line(TEXTS['DISABLED_CONFIRMATION'])

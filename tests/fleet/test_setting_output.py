@@ -13,7 +13,6 @@ __metaclass__ = type
 
 import base64
 import importlib.util
-import json
 import os
 import stat
 import subprocess
@@ -24,10 +23,7 @@ from unittest import mock
 from ansible.playbook.play_context import PlayContext
 from ansible.plugins.loader import connection_loader, shell_loader
 
-
-def load_texts():
-    output = subprocess.run([os.environ['EMPCTL_EXPECTED_TEXTS']], stdout=subprocess.PIPE, check=True).stdout
-    return json.loads(output.decode('utf-8'))
+import fleet
 
 
 def load_action():
@@ -38,17 +34,13 @@ def load_action():
     return module
 
 
-TEXTS = load_texts()
+TEXTS = fleet.expected_texts()
 ACTION = load_action()
 LINE_ENDINGS = ('\n', '\r\n')
 
 
 def ending(text, line_end):
     return text.replace('\n', line_end)
-
-
-def first_line(text):
-    return text.strip('\n').split('\n')[0]
 
 
 class ReadShowTest(unittest.TestCase):
@@ -58,15 +50,15 @@ class ReadShowTest(unittest.TestCase):
         readback = TEXTS['FORMAT_READBACK_FAILURE']
         cases = [
             # output, state, the tool's line
-            (TEXTS['SHOWS_ENABLED'], 'enabled', first_line(TEXTS['SHOWS_ENABLED'])),
-            (TEXTS['SHOWS_DISABLED'], 'disabled', first_line(TEXTS['SHOWS_DISABLED'])),
+            (TEXTS['SHOWS_ENABLED'], 'enabled', fleet.message_line(TEXTS['SHOWS_ENABLED'])),
+            (TEXTS['SHOWS_DISABLED'], 'disabled', fleet.message_line(TEXTS['SHOWS_DISABLED'])),
             (mismatch % (0, 0x35), 'unknown', 'IPMI status 0x0 read 0x35, expected 0x34 or 0xb4'),
             # A non-zero status outweighs a known setting byte.
             (mismatch % (0xc1, 0xb4), 'unknown', 'IPMI status 0xc1 read 0xb4, expected 0x34 or 0xb4'),
             (mismatch % (0, 0), 'unknown', 'IPMI status 0x0 read 0x0, expected 0x34 or 0xb4'),
             (readback % 1, 'unknown', 'Could not readback IPMI setting, status = 0x1'),
             (readback % 0xffffffff, 'unknown', 'Could not readback IPMI setting, status = 0xffffffff'),
-            (TEXTS['NO_DEVICE'], 'no-device', first_line(TEXTS['NO_DEVICE'])),
+            (TEXTS['NO_DEVICE'], 'no-device', fleet.message_line(TEXTS['NO_DEVICE'])),
             # None of the show texts: not the tool, or not its /s.
             (TEXTS['USAGE'], None, None),
             (TEXTS['INVALID_OPTIONS'] + TEXTS['USAGE'], None, None),
@@ -159,12 +151,12 @@ class ActionRunTest(unittest.TestCase):
              [(0, ending(TEXTS['SHOWS_ENABLED'], crlf), ''),
               (0, ending(TEXTS['WROTE'] + TEXTS['DISABLED_CONFIRMATION'], crlf), '')],
              {'changed': True, 'before': 'enabled', 'after': 'disabled', 'power_cycle_required': True,
-              'msg': first_line(TEXTS['DISABLED_CONFIRMATION'])},
+              'msg': fleet.message_line(TEXTS['DISABLED_CONFIRMATION'])},
              ["& '%s' /s" % windows_path, "& '%s' /d" % windows_path]),
             ('failed write, yet the setting reads back as wanted', {'state': 'disabled'}, 'sh',
              [(0, TEXTS['FORMAT_SHOW_MISMATCH'] % (0xc1, 0x34), ''), (0, write_failure + TEXTS['DISABLED_CONFIRMATION'], '')],
              {'changed': True, 'before': 'unknown', 'after': 'disabled', 'warnings': [write_failure.rstrip('\n')],
-              'msg': first_line(TEXTS['DISABLED_CONFIRMATION'])},
+              'msg': fleet.message_line(TEXTS['DISABLED_CONFIRMATION'])},
              ['empctl /s', 'empctl /d']),
             ('the other target confirmed', {'state': 'disabled'}, 'sh',
              [(0, TEXTS['SHOWS_ENABLED'], ''), (0, TEXTS['WROTE'] + TEXTS['ENABLED_CONFIRMATION'], '')],
@@ -175,7 +167,7 @@ class ActionRunTest(unittest.TestCase):
             ('the driver went away between the runs', {'state': 'enabled'}, 'sh',
              [(0, TEXTS['SHOWS_DISABLED'], ''), (255, TEXTS['NO_DEVICE'], '')],
              {'failed': True, 'changed': False, 'after': 'unknown', 'power_cycle_required': False,
-              'msg': first_line(TEXTS['NO_DEVICE'])},
+              'msg': fleet.message_line(TEXTS['NO_DEVICE'])},
              ['empctl /s', 'empctl /r']),
             ('the program went away between the runs', {'state': 'enabled'}, 'sh',
              [(0, TEXTS['SHOWS_DISABLED'], ''), (127, '', 'sh: 1: empctl: not found\n')],
