@@ -185,8 +185,8 @@ class ActionModule(ActionBase):
                 result['warnings'] = outcome['failures']
             return self._with_diff(result)
 
-        # The driver took a write: the setting may have moved even though it
-        # did not verify.
+        # changed follows the write: a write the driver took may have moved
+        # the setting even though it did not verify.
         result.update(failed=True, changed=outcome['wrote'], power_cycle_required=outcome['wrote'], after=UNKNOWN)
         if outcome['no_device']:
             result['msg'] = NO_DEVICE
