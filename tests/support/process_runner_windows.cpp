@@ -1,7 +1,3 @@
-// Built only for Windows; elsewhere the file is empty, so that tools that
-// read every source of the tree need no Windows headers.
-#ifdef _WIN32
-
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -174,5 +170,3 @@ ProcessResult RunProcess(const std::vector<std::string>& Arguments, int TimeoutM
     }
     return FinishProcess(&Process, TimeoutMilliseconds);
 }
-
-#endif
