@@ -1,3 +1,5 @@
+// The process runner on Windows: CreateProcessA with both pipes read while
+// the time limit runs.
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
