@@ -17,21 +17,6 @@ const uint8_t TEST_CANARY = 0xCC;
 // Room past any output length a case asks for, so overruns hit canaries.
 const size_t TEST_OUTPUT_ROOM = 64;
 
-const std::vector<uint8_t> TEST_READ_INPUT = {0x01, 0x01, 0x01};
-
-std::vector<uint8_t> WriteInput(uint8_t Setting) {
-    return {0x01, 0x01, 0x00, Setting};
-}
-
-// The first Count bytes of the reply a successful request must deliver.
-std::vector<uint8_t> ReplyPrefix(uint8_t Status, uint8_t Setting, size_t Count) {
-    std::vector<uint8_t> Reply(IPMI_SIM_REPLY_SIZE, 0x00);
-    Reply[0] = Status;
-    Reply[2] = Setting;
-    Reply.resize(Count);
-    return Reply;
-}
-
 IpmiSimState DefaultState() {
     IpmiSimState State;
     IpmiSimInitState(&State);
@@ -110,50 +95,52 @@ std::vector<LogicCase> LogicCases() {
     const IpmiSimState Plain = DefaultState();
     return {
         // Requests that are answered.
-        Accepted("ReadDefault", Plain, TEST_READ, TEST_READ_INPUT, 20, ReplyPrefix(0x00, 0xB4, 20),
-                 0xB4, false),
-        Accepted("ReadCarriesStatusAndSetting", StateWith(0x11, 0x5A), TEST_READ, TEST_READ_INPUT,
-                 20, ReplyPrefix(0x5A, 0x11, 20), 0x11, false),
-        Accepted("WriteStoresAndEchoesNewByte", StateWith(0xB4, 0x07), TEST_WRITE, WriteInput(0x34),
-                 20, ReplyPrefix(0x07, 0x34, 20), 0x34, true),
-        Accepted("WriteOfSameByteStoresNothingNew", Plain, TEST_WRITE, WriteInput(0xB4), 20,
-                 ReplyPrefix(0x00, 0xB4, 20), 0xB4, false),
-        Accepted("WriteZero", Plain, TEST_WRITE, WriteInput(0x00), 20, ReplyPrefix(0x00, 0x00, 20),
-                 0x00, true),
+        Accepted("ReadDefault", Plain, TEST_READ, EXPECTED_READ_REQUEST, 20,
+                 ExpectedReplyPrefix(0x00, 0xB4, 20), 0xB4, false),
+        Accepted("ReadCarriesStatusAndSetting", StateWith(0x11, 0x5A), TEST_READ,
+                 EXPECTED_READ_REQUEST, 20, ExpectedReplyPrefix(0x5A, 0x11, 20), 0x11, false),
+        Accepted("WriteStoresAndEchoesNewByte", StateWith(0xB4, 0x07), TEST_WRITE,
+                 ExpectedWriteRequest(0x34), 20, ExpectedReplyPrefix(0x07, 0x34, 20), 0x34, true),
+        Accepted("WriteOfSameByteStoresNothingNew", Plain, TEST_WRITE, ExpectedWriteRequest(0xB4),
+                 20, ExpectedReplyPrefix(0x00, 0xB4, 20), 0xB4, false),
+        Accepted("WriteZero", Plain, TEST_WRITE, ExpectedWriteRequest(0x00), 20,
+                 ExpectedReplyPrefix(0x00, 0x00, 20), 0x00, true),
         Accepted("KeepSettingWriteSucceedsButKeepsOldByte", KeepingSetting(), TEST_WRITE,
-                 WriteInput(0x34), 20, ReplyPrefix(0x00, 0xB4, 20), 0xB4, false),
-        Accepted("ReadWithMinimumOutput", Plain, TEST_READ, TEST_READ_INPUT, 3,
-                 ReplyPrefix(0x00, 0xB4, 3), 0xB4, false),
-        Accepted("ReadIntoShortOutput", Plain, TEST_READ, TEST_READ_INPUT, 11,
-                 ReplyPrefix(0x00, 0xB4, 11), 0xB4, false),
-        Accepted("ReadIntoLargeOutputStillTwentyBytes", Plain, TEST_READ, TEST_READ_INPUT, 40,
-                 ReplyPrefix(0x00, 0xB4, 20), 0xB4, false),
-        Accepted("WriteIntoShortOutput", Plain, TEST_WRITE, WriteInput(0x42), 3,
-                 ReplyPrefix(0x00, 0x42, 3), 0x42, true),
-        Accepted("ReadBytesCappedByOutput", ReadingBytes(15), TEST_READ, TEST_READ_INPUT, 6,
-                 ReplyPrefix(0x00, 0xB4, 6), 0xB4, false),
-        Accepted("ReadBytesDoesNotShortenWrites", ReadingBytes(4), TEST_WRITE, WriteInput(0x42), 20,
-                 ReplyPrefix(0x00, 0x42, 20), 0x42, true),
-        Accepted("FailingReadsLeaveWritesAlone", FailingReads(0x1F), TEST_WRITE, WriteInput(0x42),
-                 20, ReplyPrefix(0x00, 0x42, 20), 0x42, true),
-        Accepted("FailingWritesLeaveReadsAlone", FailingWrites(0x1F), TEST_READ, TEST_READ_INPUT,
-                 20, ReplyPrefix(0x00, 0xB4, 20), 0xB4, false),
+                 ExpectedWriteRequest(0x34), 20, ExpectedReplyPrefix(0x00, 0xB4, 20), 0xB4, false),
+        Accepted("ReadWithMinimumOutput", Plain, TEST_READ, EXPECTED_READ_REQUEST, 3,
+                 ExpectedReplyPrefix(0x00, 0xB4, 3), 0xB4, false),
+        Accepted("ReadIntoShortOutput", Plain, TEST_READ, EXPECTED_READ_REQUEST, 11,
+                 ExpectedReplyPrefix(0x00, 0xB4, 11), 0xB4, false),
+        Accepted("ReadIntoLargeOutputStillTwentyBytes", Plain, TEST_READ, EXPECTED_READ_REQUEST, 40,
+                 ExpectedReplyPrefix(0x00, 0xB4, 20), 0xB4, false),
+        Accepted("WriteIntoShortOutput", Plain, TEST_WRITE, ExpectedWriteRequest(0x42), 3,
+                 ExpectedReplyPrefix(0x00, 0x42, 3), 0x42, true),
+        Accepted("ReadBytesCappedByOutput", ReadingBytes(15), TEST_READ, EXPECTED_READ_REQUEST, 6,
+                 ExpectedReplyPrefix(0x00, 0xB4, 6), 0xB4, false),
+        Accepted("ReadBytesDoesNotShortenWrites", ReadingBytes(4), TEST_WRITE,
+                 ExpectedWriteRequest(0x42), 20, ExpectedReplyPrefix(0x00, 0x42, 20), 0x42, true),
+        Accepted("FailingReadsLeaveWritesAlone", FailingReads(0x1F), TEST_WRITE,
+                 ExpectedWriteRequest(0x42), 20, ExpectedReplyPrefix(0x00, 0x42, 20), 0x42, true),
+        Accepted("FailingWritesLeaveReadsAlone", FailingWrites(0x1F), TEST_READ,
+                 EXPECTED_READ_REQUEST, 20, ExpectedReplyPrefix(0x00, 0xB4, 20), 0xB4, false),
 
         // Scripted failures.
-        Refused("FailRead", FailingReads(0x1F), TEST_READ, TEST_READ_INPUT, 20, 0x1F),
-        Refused("FailReadWithCodeZero", FailingReads(0), TEST_READ, TEST_READ_INPUT, 20, 0),
-        Refused("FailReadFullRangeCode", FailingReads(0xFFFFFFFF), TEST_READ, TEST_READ_INPUT, 20,
-                0xFFFFFFFF),
-        Refused("FailWriteStoresNothing", FailingWrites(0x05), TEST_WRITE, WriteInput(0x34), 20,
-                0x05),
+        Refused("FailRead", FailingReads(0x1F), TEST_READ, EXPECTED_READ_REQUEST, 20, 0x1F),
+        Refused("FailReadWithCodeZero", FailingReads(0), TEST_READ, EXPECTED_READ_REQUEST, 20, 0),
+        Refused("FailReadFullRangeCode", FailingReads(0xFFFFFFFF), TEST_READ, EXPECTED_READ_REQUEST,
+                20, 0xFFFFFFFF),
+        Refused("FailWriteStoresNothing", FailingWrites(0x05), TEST_WRITE,
+                ExpectedWriteRequest(0x34), 20, 0x05),
         Refused("FailWriteWithCodeZeroStoresNothing", FailingWrites(0), TEST_WRITE,
-                WriteInput(0x34), 20, 0),
+                ExpectedWriteRequest(0x34), 20, 0),
 
         // Malformed requests; a scripted failure must not mask them.
-        Refused("UnknownCode", Plain, 0x00000000, TEST_READ_INPUT, 20, TEST_INVALID),
-        Refused("CodeNextToRead", Plain, TEST_READ + 1, TEST_READ_INPUT, 20, TEST_INVALID),
-        Refused("ReadCodeWithWriteBytes", Plain, TEST_READ, WriteInput(0x34), 20, TEST_INVALID),
-        Refused("WriteCodeWithReadBytes", Plain, TEST_WRITE, TEST_READ_INPUT, 20, TEST_INVALID),
+        Refused("UnknownCode", Plain, 0x00000000, EXPECTED_READ_REQUEST, 20, TEST_INVALID),
+        Refused("CodeNextToRead", Plain, TEST_READ + 1, EXPECTED_READ_REQUEST, 20, TEST_INVALID),
+        Refused("ReadCodeWithWriteBytes", Plain, TEST_READ, ExpectedWriteRequest(0x34), 20,
+                TEST_INVALID),
+        Refused("WriteCodeWithReadBytes", Plain, TEST_WRITE, EXPECTED_READ_REQUEST, 20,
+                TEST_INVALID),
         Refused("ReadNoInput", Plain, TEST_READ, {}, 20, TEST_INVALID),
         Refused("ReadTooShort", Plain, TEST_READ, {0x01, 0x01}, 20, TEST_INVALID),
         FollowedBy(
@@ -172,16 +159,17 @@ std::vector<LogicCase> LogicCases() {
         Refused("WriteByte0", Plain, TEST_WRITE, {0x00, 0x01, 0x00, 0x34}, 20, TEST_INVALID),
         Refused("WriteByte1", Plain, TEST_WRITE, {0x01, 0x02, 0x00, 0x34}, 20, TEST_INVALID),
         Refused("WriteByte2", Plain, TEST_WRITE, {0x01, 0x01, 0x01, 0x34}, 20, TEST_INVALID),
-        Refused("ReadOutput0", Plain, TEST_READ, TEST_READ_INPUT, 0, TEST_INVALID),
-        Refused("ReadOutput1", Plain, TEST_READ, TEST_READ_INPUT, 1, TEST_INVALID),
-        Refused("ReadOutput2", Plain, TEST_READ, TEST_READ_INPUT, 2, TEST_INVALID),
-        Refused("WriteOutput0", Plain, TEST_WRITE, WriteInput(0x34), 0, TEST_INVALID),
-        Refused("WriteOutput1", Plain, TEST_WRITE, WriteInput(0x34), 1, TEST_INVALID),
-        Refused("WriteOutput2StoresNothing", Plain, TEST_WRITE, WriteInput(0x34), 2, TEST_INVALID),
+        Refused("ReadOutput0", Plain, TEST_READ, EXPECTED_READ_REQUEST, 0, TEST_INVALID),
+        Refused("ReadOutput1", Plain, TEST_READ, EXPECTED_READ_REQUEST, 1, TEST_INVALID),
+        Refused("ReadOutput2", Plain, TEST_READ, EXPECTED_READ_REQUEST, 2, TEST_INVALID),
+        Refused("WriteOutput0", Plain, TEST_WRITE, ExpectedWriteRequest(0x34), 0, TEST_INVALID),
+        Refused("WriteOutput1", Plain, TEST_WRITE, ExpectedWriteRequest(0x34), 1, TEST_INVALID),
+        Refused("WriteOutput2StoresNothing", Plain, TEST_WRITE, ExpectedWriteRequest(0x34), 2,
+                TEST_INVALID),
         Refused("MalformedReadBeatsFailRead", FailingReads(0x1F), TEST_READ, {0x01, 0x01}, 20,
                 TEST_INVALID),
-        Refused("MalformedWriteBeatsFailWrite", FailingWrites(0x1F), TEST_WRITE, WriteInput(0x34),
-                2, TEST_INVALID),
+        Refused("MalformedWriteBeatsFailWrite", FailingWrites(0x1F), TEST_WRITE,
+                ExpectedWriteRequest(0x34), 2, TEST_INVALID),
     };
 }
 
@@ -233,7 +221,7 @@ TEST_P(IpmiSimReadBytesTest, DeliversOnlyTheReportedBytes) {
     const uint32_t Count = GetParam();
     IpmiSimState State = StateWith(0x6D, 0x81);
     State.ReadBytes = Count;
-    std::vector<uint8_t> Input = TEST_READ_INPUT;
+    std::vector<uint8_t> Input = EXPECTED_READ_REQUEST;
     std::vector<uint8_t> Output(TEST_OUTPUT_ROOM, TEST_CANARY);
     IpmiSimOutcome Outcome;
 
@@ -242,7 +230,7 @@ TEST_P(IpmiSimReadBytesTest, DeliversOnlyTheReportedBytes) {
 
     EXPECT_NE(Outcome.Succeeded, 0u);
     ASSERT_EQ(Outcome.BytesReturned, Count);
-    const std::vector<uint8_t> Expected = ReplyPrefix(0x81, 0x6D, Count);
+    const std::vector<uint8_t> Expected = ExpectedReplyPrefix(0x81, 0x6D, Count);
     EXPECT_EQ(std::vector<uint8_t>(Output.begin(), Output.begin() + Count), Expected);
     for (size_t Index = Count; Index < Output.size(); ++Index) {
         EXPECT_EQ(Output[Index], TEST_CANARY) << "byte " << Index << " written past the count";
@@ -253,7 +241,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, IpmiSimReadBytesTest, ::testing::Range(0u, 21u)
 
 TEST(IpmiSimLogic, NullOutputIsRefused) {
     IpmiSimState State = DefaultState();
-    std::vector<uint8_t> Input = WriteInput(0x34);
+    std::vector<uint8_t> Input = ExpectedWriteRequest(0x34);
     IpmiSimOutcome Outcome;
     IpmiSimAnswerRequest(&State, TEST_WRITE, Input.data(), static_cast<uint32_t>(Input.size()),
                          nullptr, 20, &Outcome);
@@ -284,8 +272,8 @@ TEST(IpmiSimLogic, NullInputIsRefusedWhateverTheLength) {
 TEST(IpmiSimLogic, SettingCarriesAcrossRequests) {
     IpmiSimState State = DefaultState();
     std::vector<uint8_t> Output(TEST_OUTPUT_ROOM, TEST_CANARY);
-    std::vector<uint8_t> Read = TEST_READ_INPUT;
-    std::vector<uint8_t> Write = WriteInput(0x2A);
+    std::vector<uint8_t> Read = EXPECTED_READ_REQUEST;
+    std::vector<uint8_t> Write = ExpectedWriteRequest(0x2A);
     std::vector<uint8_t> BadWrite = {0x01, 0x01, 0x01, 0x77};
     IpmiSimOutcome Outcome;
 

@@ -38,19 +38,6 @@ const char TEST_READY_LINE[] = "ipmidev-sim: serving \\\\.\\IPMIDEV";
 const uint32_t TEST_READ = EXPECTED_IOCTL_READ;
 const uint32_t TEST_WRITE = EXPECTED_IOCTL_WRITE;
 const uint32_t TEST_INVALID_PARAMETER = 87;
-const std::vector<uint8_t> TEST_READ_INPUT = {0x01, 0x01, 0x01};
-
-std::vector<uint8_t> WriteInput(uint8_t Setting) {
-    return {0x01, 0x01, 0x00, Setting};
-}
-
-std::vector<uint8_t> ReplyPrefix(uint8_t Status, uint8_t Setting, size_t Count) {
-    std::vector<uint8_t> Reply(EXPECTED_RESPONSE_LENGTH, 0x00);
-    Reply[0] = Status;
-    Reply[2] = Setting;
-    Reply.resize(Count);
-    return Reply;
-}
 
 struct WireReply {
     uint32_t Result;
@@ -222,7 +209,7 @@ bool DaemonHungUp(int Fd) {
         return ::testing::AssertionFailure() << "cannot connect";
     }
     WireReply Reply;
-    ::testing::AssertionResult Result = Exchange(Fd, TEST_READ, TEST_READ_INPUT, 20, &Reply);
+    ::testing::AssertionResult Result = Exchange(Fd, TEST_READ, EXPECTED_READ_REQUEST, 20, &Reply);
     CloseTracked(Work, Fd);
     if (!Result) {
         return Result;
@@ -304,11 +291,11 @@ struct Scenario {
 };
 
 ScenarioStep ReadOk(std::vector<uint8_t> Bytes) {
-    return {TEST_READ, TEST_READ_INPUT, 20, 1, 0, std::move(Bytes)};
+    return {TEST_READ, EXPECTED_READ_REQUEST, 20, 1, 0, std::move(Bytes)};
 }
 
 ScenarioStep WriteOk(uint8_t Setting, std::vector<uint8_t> Bytes) {
-    return {TEST_WRITE, WriteInput(Setting), 20, 1, 0, std::move(Bytes)};
+    return {TEST_WRITE, ExpectedWriteRequest(Setting), 20, 1, 0, std::move(Bytes)};
 }
 
 ScenarioStep Fails(uint32_t Code, std::vector<uint8_t> Input, uint32_t OutputLength,
@@ -320,69 +307,82 @@ std::vector<Scenario> Scenarios() {
     return {
         {"Defaults",
          {},
-         {ReadOk(ReplyPrefix(0x00, 0xB4, 20)), WriteOk(0x34, ReplyPrefix(0x00, 0x34, 20)),
-          ReadOk(ReplyPrefix(0x00, 0x34, 20))}},
+         {ReadOk(ExpectedReplyPrefix(0x00, 0xB4, 20)),
+          WriteOk(0x34, ExpectedReplyPrefix(0x00, 0x34, 20)),
+          ReadOk(ExpectedReplyPrefix(0x00, 0x34, 20))}},
         {"SettingAndStatus",
          {"--setting", "0x07", "--status", "5A"},
-         {ReadOk(ReplyPrefix(0x5A, 0x07, 20)), WriteOk(0xE1, ReplyPrefix(0x5A, 0xE1, 20))}},
-        {"SettingZero", {"--setting", "0"}, {ReadOk(ReplyPrefix(0x00, 0x00, 20))}},
+         {ReadOk(ExpectedReplyPrefix(0x5A, 0x07, 20)),
+          WriteOk(0xE1, ExpectedReplyPrefix(0x5A, 0xE1, 20))}},
+        {"SettingZero", {"--setting", "0"}, {ReadOk(ExpectedReplyPrefix(0x00, 0x00, 20))}},
         {"SettingTop",
          {"--setting", "ff", "--status", "0XFF"},
-         {ReadOk(ReplyPrefix(0xFF, 0xFF, 20))}},
+         {ReadOk(ExpectedReplyPrefix(0xFF, 0xFF, 20))}},
         {"LastFlagWins",
          {"--setting", "11", "--setting", "22"},
-         {ReadOk(ReplyPrefix(0, 0x22, 20))}},
+         {ReadOk(ExpectedReplyPrefix(0, 0x22, 20))}},
         // getopt_long's own forms: a value joined with '=', an unambiguous
         // prefix of a name, and "--" ending the options.
-        {"JoinedValue", {"--setting=b4", "--status=5a"}, {ReadOk(ReplyPrefix(0x5A, 0xB4, 20))}},
+        {"JoinedValue",
+         {"--setting=b4", "--status=5a"},
+         {ReadOk(ExpectedReplyPrefix(0x5A, 0xB4, 20))}},
         {"UnambiguousPrefixes",
          {"--sett", "21", "--read-b", "4", "--keep"},
-         {ReadOk(ReplyPrefix(0x00, 0x21, 4)), WriteOk(0x34, ReplyPrefix(0x00, 0x21, 20))}},
-        {"EndOfOptions", {"--setting", "07", "--"}, {ReadOk(ReplyPrefix(0x00, 0x07, 20))}},
+         {ReadOk(ExpectedReplyPrefix(0x00, 0x21, 4)),
+          WriteOk(0x34, ExpectedReplyPrefix(0x00, 0x21, 20))}},
+        {"EndOfOptions", {"--setting", "07", "--"}, {ReadOk(ExpectedReplyPrefix(0x00, 0x07, 20))}},
         {"ReadBytesShortensReadsOnly",
          {"--read-bytes", "5"},
-         {ReadOk(ReplyPrefix(0x00, 0xB4, 5)), WriteOk(0x34, ReplyPrefix(0x00, 0x34, 20))}},
+         {ReadOk(ExpectedReplyPrefix(0x00, 0xB4, 5)),
+          WriteOk(0x34, ExpectedReplyPrefix(0x00, 0x34, 20))}},
         {"ReadBytesZero", {"--read-bytes", "0"}, {ReadOk({})}},
-        {"ReadBytesTwenty", {"--read-bytes", "20"}, {ReadOk(ReplyPrefix(0x00, 0xB4, 20))}},
+        {"ReadBytesTwenty", {"--read-bytes", "20"}, {ReadOk(ExpectedReplyPrefix(0x00, 0xB4, 20))}},
         {"FailRead",
          {"--fail-read", "0x1f"},
-         {Fails(TEST_READ, TEST_READ_INPUT, 20, 0x1F), WriteOk(0x34, ReplyPrefix(0x00, 0x34, 20))}},
+         {Fails(TEST_READ, EXPECTED_READ_REQUEST, 20, 0x1F),
+          WriteOk(0x34, ExpectedReplyPrefix(0x00, 0x34, 20))}},
         {"FailReadTopCode",
          {"--fail-read", "ffffffff"},
-         {Fails(TEST_READ, TEST_READ_INPUT, 20, 0xFFFFFFFF)}},
-        {"FailReadCodeZero", {"--fail-read", "0"}, {Fails(TEST_READ, TEST_READ_INPUT, 20, 0)}},
+         {Fails(TEST_READ, EXPECTED_READ_REQUEST, 20, 0xFFFFFFFF)}},
+        {"FailReadCodeZero",
+         {"--fail-read", "0"},
+         {Fails(TEST_READ, EXPECTED_READ_REQUEST, 20, 0)}},
         {"FailWriteStoresNothing",
          {"--fail-write", "5"},
-         {Fails(TEST_WRITE, WriteInput(0x34), 20, 5), ReadOk(ReplyPrefix(0x00, 0xB4, 20))}},
+         {Fails(TEST_WRITE, ExpectedWriteRequest(0x34), 20, 5),
+          ReadOk(ExpectedReplyPrefix(0x00, 0xB4, 20))}},
         {"FailWriteCodeZero",
          {"--fail-write", "0x0"},
-         {Fails(TEST_WRITE, WriteInput(0x34), 20, 0), ReadOk(ReplyPrefix(0x00, 0xB4, 20))}},
+         {Fails(TEST_WRITE, ExpectedWriteRequest(0x34), 20, 0),
+          ReadOk(ExpectedReplyPrefix(0x00, 0xB4, 20))}},
         {"KeepSetting",
          {"--keep-setting"},
-         {WriteOk(0x34, ReplyPrefix(0x00, 0xB4, 20)), ReadOk(ReplyPrefix(0x00, 0xB4, 20))}},
+         {WriteOk(0x34, ExpectedReplyPrefix(0x00, 0xB4, 20)),
+          ReadOk(ExpectedReplyPrefix(0x00, 0xB4, 20))}},
         {"MalformedRequests",
          {},
-         {Fails(0x12345678, TEST_READ_INPUT, 20, TEST_INVALID_PARAMETER),
+         {Fails(0x12345678, EXPECTED_READ_REQUEST, 20, TEST_INVALID_PARAMETER),
           Fails(TEST_READ, {}, 20, TEST_INVALID_PARAMETER),
           Fails(TEST_READ, {0x01, 0x01, 0x00}, 20, TEST_INVALID_PARAMETER),
           Fails(TEST_WRITE, {0x01, 0x01, 0x01, 0x34}, 20, TEST_INVALID_PARAMETER),
-          Fails(TEST_WRITE, WriteInput(0x34), 2, TEST_INVALID_PARAMETER),
-          Fails(TEST_READ, TEST_READ_INPUT, 0, TEST_INVALID_PARAMETER),
-          ReadOk(ReplyPrefix(0x00, 0xB4, 20))}},
+          Fails(TEST_WRITE, ExpectedWriteRequest(0x34), 2, TEST_INVALID_PARAMETER),
+          Fails(TEST_READ, EXPECTED_READ_REQUEST, 0, TEST_INVALID_PARAMETER),
+          ReadOk(ExpectedReplyPrefix(0x00, 0xB4, 20))}},
         // The daemon keeps one input buffer for the connection: a short
         // request after a full one finds the full one's last byte behind it.
         {"ShortRequestsAfterFullOnes",
          {},
-         {ReadOk(ReplyPrefix(0x00, 0xB4, 20)),
+         {ReadOk(ExpectedReplyPrefix(0x00, 0xB4, 20)),
           Fails(TEST_READ, {0x01, 0x01}, 20, TEST_INVALID_PARAMETER),
-          WriteOk(0x34, ReplyPrefix(0x00, 0x34, 20)),
+          WriteOk(0x34, ExpectedReplyPrefix(0x00, 0x34, 20)),
           Fails(TEST_WRITE, {0x01, 0x01, 0x00}, 20, TEST_INVALID_PARAMETER),
-          ReadOk(ReplyPrefix(0x00, 0x34, 20))}},
+          ReadOk(ExpectedReplyPrefix(0x00, 0x34, 20))}},
         {"OutputLengths",
          {},
-         {{TEST_READ, TEST_READ_INPUT, 3, 1, 0, ReplyPrefix(0x00, 0xB4, 3)},
-          {TEST_READ, TEST_READ_INPUT, DEVICE_WIRE_MAX_OUTPUT, 1, 0, ReplyPrefix(0x00, 0xB4, 20)},
-          {TEST_WRITE, WriteInput(0x01), 7, 1, 0, ReplyPrefix(0x00, 0x01, 7)}}},
+         {{TEST_READ, EXPECTED_READ_REQUEST, 3, 1, 0, ExpectedReplyPrefix(0x00, 0xB4, 3)},
+          {TEST_READ, EXPECTED_READ_REQUEST, DEVICE_WIRE_MAX_OUTPUT, 1, 0,
+           ExpectedReplyPrefix(0x00, 0xB4, 20)},
+          {TEST_WRITE, ExpectedWriteRequest(0x01), 7, 1, 0, ExpectedReplyPrefix(0x00, 0x01, 7)}}},
     };
 }
 
@@ -428,11 +428,11 @@ TEST_F(IpmidevSimDaemonTest, LogRecordsEachRequestAsItArrives) {
         const char* Line;
     };
     const std::vector<LoggedRequest> Requests = {
-        {TEST_WRITE, WriteInput(0x34), 20, EXPECTED_WIRE_WRITE_DISABLED},
-        {TEST_READ, TEST_READ_INPUT, 20, EXPECTED_WIRE_READ},
+        {TEST_WRITE, ExpectedWriteRequest(0x34), 20, EXPECTED_WIRE_WRITE_DISABLED},
+        {TEST_READ, EXPECTED_READ_REQUEST, 20, EXPECTED_WIRE_READ},
         {0x00000000, {}, 0, "00000000 out=0"},
         {0xFFFFFFFF, {0xAB, 0x00, 0xFF, 0x10, 0x0A}, 4096, "ffffffff ab 00 ff 10 0a out=4096"},
-        {TEST_READ, TEST_READ_INPUT, 2, "810c4c08 01 01 01 out=2"},
+        {TEST_READ, EXPECTED_READ_REQUEST, 2, "810c4c08 01 01 01 out=2"},
     };
     std::string Expected = "earlier run\n";
     for (const LoggedRequest& Logged : Requests) {
@@ -477,7 +477,7 @@ TEST_F(IpmidevSimDaemonTest, StateFileHoldsEverySuccessfulWrite) {
     int Fd = ConnectToDevice(&Work);
     ASSERT_GE(Fd, 0);
     WireReply Reply;
-    ASSERT_TRUE(Exchange(Fd, TEST_WRITE, WriteInput(0x5A), 20, &Reply));
+    ASSERT_TRUE(Exchange(Fd, TEST_WRITE, ExpectedWriteRequest(0x5A), 20, &Reply));
     ASSERT_EQ(Reply.Result, 1u);
     // Saved before the reply went out, and the temp file is gone.
     EXPECT_EQ(ReadWholeFile(State), "5a\n");
@@ -486,7 +486,7 @@ TEST_F(IpmidevSimDaemonTest, StateFileHoldsEverySuccessfulWrite) {
     // Refused writes leave the file alone.
     ASSERT_TRUE(Exchange(Fd, TEST_WRITE, {0x01, 0x01, 0x01, 0x77}, 20, &Reply));
     EXPECT_EQ(Reply.Result, 0u);
-    ASSERT_TRUE(Exchange(Fd, TEST_WRITE, WriteInput(0x77), 2, &Reply));
+    ASSERT_TRUE(Exchange(Fd, TEST_WRITE, ExpectedWriteRequest(0x77), 2, &Reply));
     EXPECT_EQ(Reply.Result, 0u);
     EXPECT_EQ(ReadWholeFile(State), "5a\n");
 
@@ -513,7 +513,7 @@ TEST_F(IpmidevSimDaemonTest, StateFileUntouchedByWritesThatStoreNothing) {
         const int Fd = ConnectToDevice(&Work);
         ASSERT_GE(Fd, 0);
         WireReply Reply;
-        ASSERT_TRUE(Exchange(Fd, TEST_WRITE, WriteInput(0x77), 20, &Reply));
+        ASSERT_TRUE(Exchange(Fd, TEST_WRITE, ExpectedWriteRequest(0x77), 20, &Reply));
         CloseTracked(&Work, Fd);
         EXPECT_TRUE(ReadsSetting(&Work, 0x5A));
         EXPECT_TRUE(ExitedWith(StopDaemon(Daemon, SIGTERM), 0));
@@ -532,7 +532,7 @@ TEST_F(IpmidevSimDaemonTest, WriteThatCannotBeSavedFailsAndIsUndone) {
     const int Fd = ConnectToDevice(&Work);
     ASSERT_GE(Fd, 0);
     WireReply Reply;
-    ASSERT_TRUE(Exchange(Fd, TEST_WRITE, WriteInput(0x34), 20, &Reply));
+    ASSERT_TRUE(Exchange(Fd, TEST_WRITE, ExpectedWriteRequest(0x34), 20, &Reply));
     EXPECT_EQ(Reply.Result, 0u);
     EXPECT_EQ(Reply.ErrorCode, 1117u);
     EXPECT_TRUE(Reply.Bytes.empty());
@@ -601,15 +601,16 @@ std::vector<uint8_t> Concatenated(const std::vector<uint8_t>& Bytes, int Times) 
 }
 
 std::vector<BadClient> BadClients() {
-    const std::vector<uint8_t> Read = Request(TEST_READ, TEST_READ_INPUT, 20);
+    const std::vector<uint8_t> Read = Request(TEST_READ, EXPECTED_READ_REQUEST, 20);
     return {
-        {"BadMagic", RequestBytes(0x12345678, TEST_READ, 3, 20, TEST_READ_INPUT), true, ""},
-        {"ReplyMagic", RequestBytes(DEVICE_WIRE_REPLY_MAGIC, TEST_READ, 3, 20, TEST_READ_INPUT),
-         true, ""},
+        {"BadMagic", RequestBytes(0x12345678, TEST_READ, 3, 20, EXPECTED_READ_REQUEST), true, ""},
+        {"ReplyMagic",
+         RequestBytes(DEVICE_WIRE_REPLY_MAGIC, TEST_READ, 3, 20, EXPECTED_READ_REQUEST), true, ""},
         {"InputTooLong", RequestBytes(DEVICE_WIRE_REQUEST_MAGIC, TEST_READ, 4097, 20, {}), true,
          ""},
         {"OutputTooLong",
-         RequestBytes(DEVICE_WIRE_REQUEST_MAGIC, TEST_READ, 3, 4097, TEST_READ_INPUT), true, ""},
+         RequestBytes(DEVICE_WIRE_REQUEST_MAGIC, TEST_READ, 3, 4097, EXPECTED_READ_REQUEST), true,
+         ""},
         {"HugeLengths",
          RequestBytes(DEVICE_WIRE_REQUEST_MAGIC, TEST_READ, 0xFFFFFFFF, 0xFFFFFFFF, {}), true, ""},
         {"Text",
@@ -665,15 +666,15 @@ TEST_F(IpmidevSimDaemonTest, WaitingClientIsServedWhenTheFirstLeaves) {
     const int First = ConnectToDevice(&Work);
     ASSERT_GE(First, 0);
     WireReply Reply;
-    ASSERT_TRUE(Exchange(First, TEST_WRITE, WriteInput(0x61), 20, &Reply));
+    ASSERT_TRUE(Exchange(First, TEST_WRITE, ExpectedWriteRequest(0x61), 20, &Reply));
     ASSERT_EQ(Reply.Result, 1u);
     const int Second = ConnectToDevice(&Work);
     ASSERT_GE(Second, 0);
-    ASSERT_TRUE(SendBytes(Second, Request(TEST_READ, TEST_READ_INPUT, 20)));
+    ASSERT_TRUE(SendBytes(Second, Request(TEST_READ, EXPECTED_READ_REQUEST, 20)));
     CloseTracked(&Work, First);
     ASSERT_TRUE(ReceiveReply(Second, 20, &Reply));
     EXPECT_EQ(Reply.Result, 1u);
-    EXPECT_EQ(Reply.Bytes, ReplyPrefix(0x00, 0x61, 20));
+    EXPECT_EQ(Reply.Bytes, ExpectedReplyPrefix(0x00, 0x61, 20));
 }
 
 // How the client side stands when the stop signal comes.
@@ -699,9 +700,9 @@ TEST_P(IpmidevSimStopTest, ExitsZeroPromptly) {
         ASSERT_GE(Fd, 0);
         // A served request proves the daemon is inside the connection.
         WireReply Reply;
-        ASSERT_TRUE(Exchange(Fd, TEST_READ, TEST_READ_INPUT, 20, &Reply));
+        ASSERT_TRUE(Exchange(Fd, TEST_READ, EXPECTED_READ_REQUEST, 20, &Reply));
         if (Case.Client == TEST_CLIENT_MID_REQUEST) {
-            const std::vector<uint8_t> Read = Request(TEST_READ, TEST_READ_INPUT, 20);
+            const std::vector<uint8_t> Read = Request(TEST_READ, EXPECTED_READ_REQUEST, 20);
             ASSERT_TRUE(SendBytes(Fd, std::vector<uint8_t>(Read.begin(), Read.begin() + 10)));
         }
     }

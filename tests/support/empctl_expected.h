@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Front end.
 inline constexpr char EXPECTED_USAGE[] =
@@ -64,6 +65,21 @@ inline constexpr uint32_t EXPECTED_IOCTL_WRITE = 0x810C4C0Cu;
 inline constexpr uint8_t EXPECTED_SETTING_DISABLED = 0x34;
 inline constexpr uint8_t EXPECTED_SETTING_ENABLED = 0xB4;
 inline constexpr uint32_t EXPECTED_RESPONSE_LENGTH = 20;
+
+// The request bytes, and the first Count bytes of a successful reply.
+inline const std::vector<uint8_t> EXPECTED_READ_REQUEST = {0x01, 0x01, 0x01};
+
+inline std::vector<uint8_t> ExpectedWriteRequest(uint8_t Setting) {
+    return {0x01, 0x01, 0x00, Setting};
+}
+
+inline std::vector<uint8_t> ExpectedReplyPrefix(uint8_t Status, uint8_t Setting, size_t Count) {
+    std::vector<uint8_t> Reply(EXPECTED_RESPONSE_LENGTH, 0x00);
+    Reply[0] = Status;
+    Reply[2] = Setting;
+    Reply.resize(Count);
+    return Reply;
+}
 
 // Requests as a simulated driver logs them: code, input bytes, output length.
 inline constexpr char EXPECTED_WIRE_READ[] = "810c4c08 01 01 01 out=20";
