@@ -28,7 +28,7 @@ bash "$ScriptFolder/release-build.sh" "$1" "$2" "$Work/release" \
 Build="$Work/release/build"
 (cd -- "$Build" && sha256sum --quiet -c empctl-*.zip.sha256)
 mkdir -- "$Work/unzipped"
-(cd -- "$Work/unzipped" && unzip -q "$Build"/empctl-*.zip)
+(cd -- "$Work/unzipped" && cmake -E tar xf "$(echo "$Build"/empctl-*.zip)")
 Program="$(echo "$Work"/unzipped/*/empctl.exe)"
 
 Verified="$(osslsigncode verify -CAfile "$Work/cert.pem" -in "$Program" 2>&1)" || {
