@@ -1,19 +1,4 @@
-# Cross build of the Windows program with mingw-w64 (x86-64). The posix
-# thread-model compilers are needed by GoogleTest (std::mutex).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build of the 64-bit Windows program with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(EMPCTL_MINGW_TRIPLET x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${EMPCTL_MINGW_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${EMPCTL_MINGW_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${EMPCTL_MINGW_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${EMPCTL_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# Runs on a bare Windows install: the C and C++ runtimes and winpthreads are
-# linked in, so only system DLLs are imported.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_STRIP ${EMPCTL_MINGW_TRIPLET}-strip)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
