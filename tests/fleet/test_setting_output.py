@@ -28,9 +28,9 @@ import fleet
 
 def load_action():
     path = os.path.join(os.environ['EMPCTL_COLLECTION_SOURCE'], 'plugins', 'action', 'setting.py')
-    spec = importlib.util.spec_from_file_location('empctl_setting_action', path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location('empctl_setting_action', path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
