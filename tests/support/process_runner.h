@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+// Children inherit the suite's environment (a launcher such as valgrind
+// is named there, for the programs a suite starts).
 struct ProcessOptions {
-    // "NAME=VALUE" entries added to (or replacing in) the inherited environment.
-    std::vector<std::string> Environment;
     // POSIX: start with SIGINT ignored, as a shell starts a background job.
     bool IgnoreInterrupt = false;
 };

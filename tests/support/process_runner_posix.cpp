@@ -37,24 +37,6 @@ std::vector<char*> ToPointers(std::vector<std::string>* Words) {
     return Pointers;
 }
 
-// The inherited environment with Extra's entries put over it.
-std::vector<std::string> BuildEnvironment(const std::vector<std::string>& Extra) {
-    std::vector<std::string> Entries;
-    for (char** Entry = environ; *Entry != nullptr; ++Entry) {
-        const std::string Text = *Entry;
-        const std::string Name = Text.substr(0, Text.find('='));
-        bool Replaced = false;
-        for (const std::string& Override : Extra) {
-            Replaced = Replaced || Override.compare(0, Name.size() + 1, Name + "=") == 0;
-        }
-        if (!Replaced) {
-            Entries.push_back(Text);
-        }
-    }
-    Entries.insert(Entries.end(), Extra.begin(), Extra.end());
-    return Entries;
-}
-
 int DecodeWaitStatus(int Status) {
     if (WIFEXITED(Status)) {
         return WEXITSTATUS(Status);
@@ -88,8 +70,7 @@ void ClosePipe(int* Fd) {
 
 // Runs in the child between fork and exec: only async-signal-safe calls,
 // as the parent may have other threads.
-[[noreturn]] void ExecChild(char** Argv, char** Envp, int Output, int Errors, int Report,
-                            bool IgnoreInterrupt) {
+[[noreturn]] void ExecChild(char** Argv, int Output, int Errors, int Report, bool IgnoreInterrupt) {
     const int NullInput = open("/dev/null", O_RDONLY);
     dup2(NullInput, 0);
     dup2(Output, 1);
@@ -101,7 +82,7 @@ void ClosePipe(int* Fd) {
     signal(SIGPIPE, SIG_DFL);
     signal(SIGTERM, SIG_DFL);
     signal(SIGINT, IgnoreInterrupt ? SIG_IGN : SIG_DFL);
-    execve(Argv[0], Argv, Envp);
+    execv(Argv[0], Argv);
     const int Error = errno;
     (void)!write(Report, &Error, sizeof(Error));
     _exit(127);
@@ -116,8 +97,6 @@ bool StartProcess(const std::vector<std::string>& Arguments, RunningProcess* Pro
     }
     std::vector<std::string> Words = Arguments;
     std::vector<char*> Argv = ToPointers(&Words);
-    std::vector<std::string> Environment = BuildEnvironment(Options.Environment);
-    std::vector<char*> Envp = ToPointers(&Environment);
 
     // Out, err, and a pipe on which a failed exec reports its errno; exec
     // closes that one, so reading end of file there means the program runs.
@@ -133,8 +112,7 @@ bool StartProcess(const std::vector<std::string>& Arguments, RunningProcess* Pro
     }
     const pid_t Pid = fork();
     if (Pid == 0) {
-        ExecChild(Argv.data(), Envp.data(), Pipes[0][1], Pipes[1][1], Pipes[2][1],
-                  Options.IgnoreInterrupt);
+        ExecChild(Argv.data(), Pipes[0][1], Pipes[1][1], Pipes[2][1], Options.IgnoreInterrupt);
     }
     for (auto& Pair : Pipes) {
         ClosePipe(&Pair[1]);

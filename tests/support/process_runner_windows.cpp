@@ -32,40 +32,6 @@ std::string QuoteArgument(const std::string& Argument) {
     return Quoted + "\"";
 }
 
-// The inherited environment block with Extra's entries put over it; empty
-// when there is nothing to add, so that the child simply inherits.
-std::vector<char> BuildEnvironmentBlock(const std::vector<std::string>& Extra) {
-    std::vector<char> Block;
-    if (Extra.empty()) {
-        return Block;
-    }
-    char* Inherited = GetEnvironmentStringsA();
-    for (const char* Entry = Inherited; Entry != nullptr && *Entry != '\0';
-         Entry += std::char_traits<char>::length(Entry) + 1) {
-        const std::string Text = Entry;
-        const std::string Name = Text.substr(0, Text.find('=', 1));
-        bool Replaced = false;
-        for (const std::string& Override : Extra) {
-            // Windows variable names are case-insensitive.
-            Replaced = Replaced || (Override.size() > Name.size() && Override[Name.size()] == '=' &&
-                                    _strnicmp(Override.c_str(), Name.c_str(), Name.size()) == 0);
-        }
-        if (!Replaced) {
-            Block.insert(Block.end(), Text.begin(), Text.end());
-            Block.push_back('\0');
-        }
-    }
-    if (Inherited != nullptr) {
-        FreeEnvironmentStringsA(Inherited);
-    }
-    for (const std::string& Override : Extra) {
-        Block.insert(Block.end(), Override.begin(), Override.end());
-        Block.push_back('\0');
-    }
-    Block.push_back('\0');
-    return Block;
-}
-
 void DrainPipe(HANDLE Pipe, std::string* Sink) {
     char Buffer[4096];
     DWORD Count = 0;
@@ -85,6 +51,8 @@ void CloseIfOpen(void** Handle) {
 
 bool StartProcess(const std::vector<std::string>& Arguments, RunningProcess* Process,
                   const ProcessOptions& Options) {
+    // Windows has no signal to leave ignored.
+    (void)Options;
     if (Arguments.empty()) {
         return false;
     }
@@ -94,7 +62,6 @@ bool StartProcess(const std::vector<std::string>& Arguments, RunningProcess* Pro
     }
     std::vector<char> MutableCommandLine(CommandLine.begin(), CommandLine.end());
     MutableCommandLine.push_back('\0');
-    std::vector<char> Environment = BuildEnvironmentBlock(Options.Environment);
 
     SECURITY_ATTRIBUTES Inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE OutRead = nullptr;
@@ -121,8 +88,7 @@ bool StartProcess(const std::vector<std::string>& Arguments, RunningProcess* Pro
     PROCESS_INFORMATION Started = {};
     const bool Created =
         CreateProcessA(Arguments[0].c_str(), MutableCommandLine.data(), nullptr, nullptr, TRUE, 0,
-                       Environment.empty() ? nullptr : Environment.data(), nullptr, &Startup,
-                       &Started) != 0;
+                       nullptr, nullptr, &Startup, &Started) != 0;
     CloseHandle(OutWrite);
     CloseHandle(ErrWrite);
     if (!Created) {
