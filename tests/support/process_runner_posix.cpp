@@ -190,15 +190,6 @@ ProcessResult FinishProcess(RunningProcess* Process, int TimeoutMilliseconds) {
     return Result;
 }
 
-ProcessResult RunProcess(const std::vector<std::string>& Arguments, int TimeoutMilliseconds,
-                         const ProcessOptions& Options) {
-    RunningProcess Process;
-    if (!StartProcess(Arguments, &Process, Options)) {
-        return ProcessResult();
-    }
-    return FinishProcess(&Process, TimeoutMilliseconds);
-}
-
 bool ReadOutputLine(RunningProcess* Process, int TimeoutMilliseconds, std::string* Line) {
     Line->clear();
     const Clock::time_point Deadline = DeadlineIn(TimeoutMilliseconds);

@@ -129,12 +129,3 @@ ProcessResult FinishProcess(RunningProcess* Process, int TimeoutMilliseconds) {
     CloseIfOpen(&Process->StderrPipe);
     return Result;
 }
-
-ProcessResult RunProcess(const std::vector<std::string>& Arguments, int TimeoutMilliseconds,
-                         const ProcessOptions& Options) {
-    RunningProcess Process;
-    if (!StartProcess(Arguments, &Process, Options)) {
-        return ProcessResult();
-    }
-    return FinishProcess(&Process, TimeoutMilliseconds);
-}
